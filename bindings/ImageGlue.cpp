@@ -1,0 +1,11 @@
+// The Image package. Placeholder until the effect lands: the boot sub exists so
+// that the host can register it, and it defines no subs yet.
+#include "bindings/Boot.h"
+
+void BootImage(pTHX_ CV* cv)
+{
+    dXSARGS;
+    PERL_UNUSED_VAR(items);
+    PERL_UNUSED_VAR(cv);
+    XSRETURN_YES;
+}

@@ -1,0 +1,53 @@
+// Video stage: the SDL window and its OpenGL context.
+#include "host/Stages.h"
+#include "host/State.h"
+
+#include <SDL.h>
+#include <SDL_syswm.h>
+#include <cstdlib>
+
+namespace host {
+
+namespace {
+
+constexpr int kMultisampleSamples = 6;
+
+}  // namespace
+
+int InitVideo(int width, int height, int depth, bool fullscreen)
+{
+    // With no driver named, SDL 1.2 falls back to text-mode drivers when there
+    // is no X display; they can never give OpenGL and they write terminal
+    // control codes to standard output. Only X11 offers OpenGL here, so ask
+    // for it unless the user chose a driver.
+    setenv("SDL_VIDEODRIVER", "x11", 0);
+
+    if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_NOPARACHUTE) < 0)
+        return 1;
+    if (!SDL_GetVideoInfo())
+        return 1;
+
+    Uint32 flags = SDL_OPENGL | SDL_HWPALETTE | SDL_HWSURFACE | SDL_HWACCEL | SDL_DOUBLEBUF;
+    if (fullscreen)
+        flags |= SDL_FULLSCREEN;
+
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    SDL_GL_SetAttribute(SDL_GL_MULTISAMPLESAMPLES, kMultisampleSamples);
+    if (!SDL_SetVideoMode(width, height, depth, flags)) {
+        // Displays without multisampled visuals refuse the first request.
+        SDL_GL_SetAttribute(SDL_GL_MULTISAMPLESAMPLES, 0);
+        if (!SDL_SetVideoMode(width, height, depth, flags))
+            return 1;
+    }
+
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (SDL_GetWMInfo(&info) == 0)
+        return 1;
+
+    SDL_ShowCursor(0);
+    state::windowReady = 1;
+    return 0;
+}
+
+}  // namespace host
