@@ -1,5 +1,6 @@
 // Script stage: an embedded Perl interpreter runs "main.pl" and calls its main.
 // The show runs inside that one call; every later action is a binding call.
+#include "host/ScriptHost.h"
 #include "host/Stages.h"
 #include "host/State.h"
 
@@ -15,7 +16,8 @@ PerlInterpreter* interpreter = nullptr;
 
 constexpr const char* kHostFile = "main";
 
-// xsinit callback: the boot subs of the packages compiled into the player.
+}  // namespace
+
 // The script calls each package's boot sub before it uses the package.
 void RegisterModules(pTHX)
 {
@@ -26,6 +28,8 @@ void RegisterModules(pTHX)
     newXS("Model::boot_Model", BootModel, kHostFile);
     newXS("BalTrap::boot_BalTrap", BootBalTrap, kHostFile);
 }
+
+namespace {
 
 // Perl's STDOUT and C's stdout share one descriptor; line buffering on both
 // keeps lines in the order they were printed when standard output is a pipe.

@@ -1,0 +1,55 @@
+// Runs the real player binary on a show folder made for one test.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+struct RunResult {
+    int status = -1;       // exit status, or 128 + signal when killed
+    bool timedOut = false;
+    std::string out;       // standard output
+    std::string err;       // standard error
+};
+
+// A temporary show folder, removed when the object goes.
+class ShowDir {
+public:
+    ShowDir();
+    ~ShowDir();
+    ShowDir(const ShowDir&) = delete;
+    ShowDir& operator=(const ShowDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    // Writes a file relative to the folder (creating sub-folders).
+    void Write(const std::string& relative, const std::string& contents) const;
+    // Copies a file into the folder under the given relative name.
+    void Copy(const std::string& source, const std::string& relative) const;
+
+private:
+    std::string path_;
+};
+
+struct RunOptions {
+    std::vector<std::string> args;                 // after argv[0]
+    std::map<std::string, std::string> env;        // added or replaced
+    std::vector<std::string> unsetEnv;             // removed
+    std::string argv0 = "showplayer";
+    double timeoutSeconds = 30.0;
+};
+
+// Runs the player with the folder as working directory. SDL_AUDIODRIVER is
+// "dummy" unless the options set it; DISPLAY is inherited.
+RunResult RunPlayer(const ShowDir& dir, const RunOptions& options = {});
+
+// A folder holding main.pl with the given text and, unless music is empty,
+// the named fixture copied to derure.mp3; then runs the player windowed.
+RunResult RunScript(const std::string& mainPl, RunOptions options = {},
+                    const std::string& music = "tone.mp3");
+
+// Path of a generated fixture (music files made by the build).
+std::string Fixture(const std::string& name);
+
+}  // namespace testing_support
