@@ -190,6 +190,7 @@ void BootEffect(pTHX_ CV* cv, XSUBADDR_t setParams, const char* file)
 {
     dXSARGS;
     PERL_UNUSED_VAR(items);
+    PERL_UNUSED_VAR(cv);
     char setParamsName[64], renderName[64], newName[64];
     std::snprintf(setParamsName, sizeof setParamsName, "%s::SetParams", Package<T>::kName);
     std::snprintf(renderName, sizeof renderName, "%s::Render", Package<T>::kName);

@@ -15,12 +15,6 @@ constexpr Uint32 kGreenMask = 0x0000FF00;
 constexpr Uint32 kBlueMask = 0x00FF0000;
 constexpr Uint32 kAlphaMask = 0xFF000000;
 
-const char* BaseName(const char* path)
-{
-    const char* slash = std::strrchr(path, '/');
-    return slash ? slash + 1 : path;
-}
-
 }  // namespace
 
 int NextPowerOfTwo(int n)
@@ -33,6 +27,12 @@ int NextPowerOfTwo(int n)
     while (power < static_cast<unsigned int>(n))
         power <<= 1;
     return static_cast<int>(power);
+}
+
+const char* Texture::BaseName(const char* path)
+{
+    const char* slash = std::strrchr(path, '/');
+    return slash ? slash + 1 : path;
 }
 
 Texture* Texture::Create(const char* path)

@@ -3,7 +3,8 @@
 
 #include <GL/gl.h>
 
-// The smallest power of two not below n; 1 for n <= 0.
+// The smallest power of two not below n; 1 for n <= 0. An int holds no power
+// of two above 2^30, so larger n give 2^30 (no picture gets that big).
 int NextPowerOfTwo(int n);
 
 // A GL texture made from an image file: the picture sits in the top-left
@@ -28,4 +29,8 @@ struct Texture {
 
     // Releases the name, the GL texture and the record itself.
     static void Destroy(Texture* texture);
+
+    // The part of path after its last '/' (the whole path when it has none;
+    // empty when path ends in '/'): what name holds, extension included.
+    static const char* BaseName(const char* path);
 };

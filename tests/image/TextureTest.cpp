@@ -1,0 +1,169 @@
+// The texture loader: power-of-two sizes, the picture in the top-left corner
+// of a zeroed RGBA texture, alpha handling, mipmaps and base names.
+#include "render/Texture.h"
+#include "tests/image/Pictures.h"
+#include "tests/support/GlWindow.h"
+
+#include <GL/gl.h>
+#include <climits>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace image_test;
+
+namespace {
+
+// The texture's level-0 texels, RGBA, row 0 first.
+std::vector<unsigned char> Texels(const Texture& texture)
+{
+    std::vector<unsigned char> texels(static_cast<std::size_t>(texture.texWidth) * texture.texHeight * 4);
+    glBindTexture(GL_TEXTURE_2D, texture.glName);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, texels.data());
+    return texels;
+}
+
+class TextureTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!testing_support::OpenGlWindow())
+            GTEST_SKIP() << "no display";
+    }
+    TempDir dir;
+};
+
+}  // namespace
+
+TEST(NextPowerOfTwo, ExactIntegerRule)
+{
+    const struct { int n, want; } table[] = {
+        {INT_MIN, 1}, {-5, 1}, {-1, 1}, {0, 1}, {1, 1}, {2, 2}, {3, 4}, {5, 8}, {100, 128}, {255, 256},
+        {256, 256}, {257, 512}, {1023, 1024}, {(1 << 29) + 1, 1 << 30}, {1 << 30, 1 << 30},
+    };
+    for (const auto& row : table)
+        EXPECT_EQ(NextPowerOfTwo(row.n), row.want) << "n = " << row.n;
+    for (int shift = 0; shift <= 30; ++shift)
+        ASSERT_EQ(NextPowerOfTwo(1 << shift), 1 << shift) << shift;
+    // Beyond 2^30 no power of two fits an int: the largest one, never garbage.
+    EXPECT_EQ(NextPowerOfTwo(INT_MAX), 1 << 30);
+}
+
+TEST(TextureName, BaseNameAfterLastSlash)
+{
+    EXPECT_STREQ(Texture::BaseName("models/wood.png"), "wood.png");
+    EXPECT_STREQ(Texture::BaseName("wood.png"), "wood.png");
+    EXPECT_STREQ(Texture::BaseName("/abs/dir/a.b.png"), "a.b.png");
+    EXPECT_STREQ(Texture::BaseName("models/"), "");
+}
+
+TEST_F(TextureTest, PictureSitsTopLeftOfZeroedPowerOfTwoTexture)
+{
+    // 100 x 50, a plain RGB file: every picture texel comes out opaque.
+    ASSERT_TRUE(WriteBmp(dir / "wide.bmp", 100, 50, QuadrantPixels(100, 50)));
+    Texture* texture = Texture::Create((dir / "wide.bmp").c_str());
+    ASSERT_NE(texture, nullptr);
+    EXPECT_EQ(texture->width, 100);
+    EXPECT_EQ(texture->height, 50);
+    EXPECT_EQ(texture->texWidth, 128);
+    EXPECT_EQ(texture->texHeight, 64);
+    EXPECT_FLOAT_EQ(texture->maxS, 0.78125f);
+    EXPECT_FLOAT_EQ(texture->maxT, 0.78125f);
+    EXPECT_STREQ(texture->name, "wide.bmp");
+    EXPECT_TRUE(glIsTexture(texture->glName));
+
+    const std::vector<unsigned char> texels = Texels(*texture);
+    int wrongOutside = 0, wrongInside = 0;
+    for (int row = 0; row < 64; ++row) {
+        for (int column = 0; column < 128; ++column) {
+            const unsigned char* t = &texels[(row * 128 + column) * 4];
+            if (column >= 100 || row >= 50) {
+                wrongOutside += t[0] != 0 || t[1] != 0 || t[2] != 0 || t[3] != 0;
+            } else {
+                const Colour c = row >= 25 ? (column >= 50 ? kWhite : kBlue) : (column >= 50 ? kGreen : kRed);
+                wrongInside += t[0] != c.r || t[1] != c.g || t[2] != c.b || t[3] != 255;
+            }
+        }
+    }
+    EXPECT_EQ(wrongOutside, 0) << "texels outside the picture must be transparent black";
+    EXPECT_EQ(wrongInside, 0) << "picture texels must be the file's colours, upright, alpha 255";
+
+    // Mipmapped, default parameters, left bound and enabled.
+    GLint level1 = 0, minFilter = 0, wrap = 0, bound = 0;
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 1, GL_TEXTURE_WIDTH, &level1);
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &minFilter);
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, &wrap);
+    EXPECT_EQ(level1, 64);
+    EXPECT_EQ(minFilter, GL_NEAREST_MIPMAP_LINEAR);
+    EXPECT_EQ(wrap, GL_REPEAT);
+    const GLuint name = texture->glName;
+    Texture::Destroy(texture);
+    EXPECT_FALSE(glIsTexture(name));
+
+    Texture* again = Texture::Create((dir / "wide.bmp").c_str());
+    ASSERT_NE(again, nullptr);
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+    EXPECT_EQ(static_cast<GLuint>(bound), again->glName);
+    EXPECT_TRUE(glIsEnabled(GL_TEXTURE_2D));
+    Texture::Destroy(again);
+}
+
+TEST_F(TextureTest, AlphaChannelKeptAndSizesExact)
+{
+    // Made by the build: 100 x 50, every pixel (255, 0, 0, 128).
+    Texture* translucent = Texture::Create(SHOWPLAYER_FIXTURE_DIR "/translucent.png");
+    ASSERT_NE(translucent, nullptr);
+    const std::vector<unsigned char> texels = Texels(*translucent);
+    EXPECT_EQ(texels[0], 255);
+    EXPECT_NEAR(texels[3], 128, 1);
+    EXPECT_NEAR(texels[(49 * 128 + 99) * 4 + 3], 128, 1);
+    EXPECT_EQ(texels[(49 * 128 + 100) * 4 + 3], 0);
+    Texture::Destroy(translucent);
+
+    ASSERT_TRUE(WriteBmp(dir / "square.bmp", 256, 256, SolidPixels(256, 256, kGreen)));
+    ASSERT_TRUE(WriteBmp(dir / "dot.bmp", 1, 1, SolidPixels(1, 1, kBlue)));
+    Texture* square = Texture::Create((dir / "square.bmp").c_str());
+    Texture* dot = Texture::Create((dir / "dot.bmp").c_str());
+    ASSERT_TRUE(square && dot);
+    EXPECT_EQ(square->texWidth, 256);
+    EXPECT_EQ(square->texHeight, 256);
+    EXPECT_FLOAT_EQ(square->maxS, 1.0f);
+    EXPECT_FLOAT_EQ(square->maxT, 1.0f);
+    EXPECT_EQ(dot->texWidth, 1);
+    EXPECT_EQ(dot->texHeight, 1);
+    Texture::Destroy(square);
+    Texture::Destroy(dot);
+}
+
+TEST_F(TextureTest, NamesAndFailures)
+{
+    ASSERT_EQ(mkdir((dir / "models").c_str(), 0755), 0);
+    ASSERT_TRUE(WriteBmp(dir / "models/wood.png", 4, 4, SolidPixels(4, 4, kRed)));  // BMP bytes, PNG name
+    ASSERT_TRUE(WriteBmp(dir / "wood.png", 4, 4, SolidPixels(4, 4, kRed)));
+    char previous[4096];
+    ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    Texture* nested = Texture::Create("models/wood.png");
+    Texture* plain = Texture::Create("wood.png");
+    Texture* directory = Texture::Create("models/");
+    Texture* missing = Texture::Create("models/none.png");
+    ASSERT_EQ(chdir(previous), 0);
+
+    ASSERT_TRUE(nested && plain);
+    EXPECT_STREQ(nested->name, "wood.png");
+    EXPECT_STREQ(plain->name, "wood.png");
+    EXPECT_EQ(directory, nullptr);
+    EXPECT_EQ(missing, nullptr);
+    EXPECT_EQ(Texture::Create(nullptr), nullptr);
+
+    // A file that is no picture fails silently too.
+    FILE* junk = std::fopen((dir / "junk.png").c_str(), "w");
+    ASSERT_NE(junk, nullptr);
+    std::fputs("not a picture", junk);
+    std::fclose(junk);
+    EXPECT_EQ(Texture::Create((dir / "junk.png").c_str()), nullptr);
+    Texture::Destroy(nested);
+    Texture::Destroy(plain);
+}
