@@ -1,0 +1,55 @@
+// The BalTrap effect: a picture moving, scaling and turning about its vertical
+// axis in front of a fixed dark-red staircase whose opacity the script sets.
+#pragma once
+
+#include "render/Renderer.h"
+
+#include <GL/gl.h>
+#include <array>
+
+struct Texture;
+
+class BalTrap : public Renderer {
+public:
+    // Nine bars of four corners each: five treads and four risers.
+    static constexpr int kBarCount = 9;
+    static constexpr int kStaircaseVertexCount = 4 * kBarCount;
+
+    struct Vertex {
+        float x;
+        float y;
+    };
+    using Staircase = std::array<Vertex, kStaircaseVertexCount>;
+
+    // Compiles the picture square and the staircase; needs a current GL context.
+    BalTrap();
+    virtual ~BalTrap();
+    BalTrap(const BalTrap&) = delete;
+    BalTrap& operator=(const BalTrap&) = delete;
+
+    // Loads the picture on the first call that names a loadable file (later
+    // names are ignored) and stores the five numbers every time. Returns 0.
+    int SetParams(const char* bal, float x, float y, float zoom, float turn, float trap_alpha);
+
+    // Draws the staircase, then the picture square over it when a picture is
+    // held. msec is not used. Returns 0.
+    int Render(int msec);
+
+    // The staircase's corners in drawing order, counter-clockwise per bar from
+    // the lower left, in normalised device coordinates: the pen walk that
+    // fills trapList.
+    static Staircase StaircaseVertices();
+
+    GLuint ballList = 0;             // the textured picture square; 0: none
+    GLuint trapList = 0;             // the staircase; 0: none
+    Texture* ballTexture = nullptr;  // the "bal" picture, owned; null until loaded
+    float x = 0.0f;                  // square offset, scaled by zoom
+    float y = 0.0f;
+    float zoom = 1.0f;               // uniform scale of the square and its offsets
+    float trap_alpha = 1.0f;         // staircase opacity
+    float turn = 0.0f;               // degrees about the vertical axis
+
+private:
+    static GLuint CompileSquare();
+    static GLuint CompileStaircase();
+};

@@ -1,0 +1,56 @@
+// The InkStain effect: a card seen in perspective whose picture page swings
+// open on its left-hand hinge to uncover a five-lobed black blot.
+#pragma once
+
+#include "render/Renderer.h"
+
+#include <GL/gl.h>
+#include <vector>
+
+struct Texture;
+
+class InkStain : public Renderer {
+public:
+    // frontList before a picture is loaded: no front page.
+    static constexpr GLuint kNoList = static_cast<GLuint>(-1);
+
+    struct Point {
+        double x;
+        double y;
+    };
+
+    // Compiles the backing card and reserves the stain's list name; needs a
+    // current GL context.
+    InkStain();
+    ~InkStain();
+    InkStain(const InkStain&) = delete;
+    InkStain& operator=(const InkStain&) = delete;
+
+    // Loads the picture and compiles the front page on the first call that
+    // names a loadable file (later names are ignored; a failed load is tried
+    // again on the next call), stores the opening angle every time and
+    // recompiles the stain when its size changes. Returns 0.
+    int SetParams(const char* frontimage, float openangle, float stainsize);
+
+    // Draws the backing card, the stain and the front page, in that order,
+    // from the fixed camera. Returns 0.
+    int Render(int msec);
+
+    // The display lists. Each returns 0 (and compiles nothing) when GL hands
+    // out no list name.
+    GLuint BuildBackList();
+    GLuint BuildFrontList();
+    void BuildStainList(float size);
+
+    // The stain's rim in the card's plane, around its centre: 201 points from
+    // the top, counter-clockwise as the camera sees it, the first and last
+    // coinciding. Five lobes reach 4/3 of size, the troughs between them 2/3.
+    static std::vector<Point> StainRim(float size);
+
+    float openangle = 0.0f;            // degrees the front page is open
+    float stainsize = 0.0f;            // size the stain list was last compiled for
+    Texture* frontTexture = nullptr;   // the "frontimage" picture, owned
+    GLuint frontList = kNoList;        // front page, both faces
+    GLuint backList = 0;               // backing card; 0: none
+    GLuint stainList = 0;              // the stain; 0: none
+};
