@@ -1,0 +1,300 @@
+// InkStain drawn into a real GL window: the page at several opening angles,
+// the blot's shape and size, when the stain is recompiled, and what happens
+// without a picture or without list names.
+#include "effects/InkStain.h"
+#include "render/Texture.h"
+#include "tests/fixed/FixedSupport.h"
+
+#include <GL/gl.h>
+#include <gtest/gtest.h>
+#include <cmath>
+#include <limits>
+
+using namespace fixed_test;
+using testing_support::ClearFrame;
+using testing_support::ReadPixelNdc;
+
+namespace {
+
+constexpr int kTolerance = 4;
+constexpr double kDegree = M_PI / 180.0;
+const Rgba kBackground{64, 64, 64, 255};
+const Rgba kCard{166, 168, 151, 255};
+const Rgba kBlack{0, 0, 0, 255};
+const Rgba kRed{255, 0, 0, 255}, kGreen{0, 255, 0, 255}, kBlue{0, 0, 255, 255}, kYellow{255, 255, 0, 255};
+// The picture's quadrants tinted by the card colour.
+const Rgba kTintedRed{166, 0, 0, 255}, kTintedGreen{0, 168, 0, 255}, kTintedBlue{0, 0, 151, 255},
+    kTintedYellow{166, 168, 0, 255};
+
+// The camera as the show's maker sees it: 10 units in front of the card's
+// plane, level with y = 2.2, a 30 degree vertical field and the 1.33 ratio.
+// Gives the window pixel that shows the scene point (x, y, z).
+Rgba Seen(double x, double y, double z)
+{
+    const double halfHeight = (10.0 - z) * std::tan(15.0 * kDegree);
+    return Rgb(ReadPixelNdc(x / (halfHeight * 1.33), (y - 2.2) / halfHeight));
+}
+
+// A point (u, v) of the front page opened by `angle` degrees.
+Rgba SeenOnPage(double angle, double u, double v)
+{
+    return Seen(u * std::cos(angle * kDegree), v, u * std::sin(angle * kDegree));
+}
+
+// A point of the stain at `reach` from its centre, `theta` degrees
+// counter-clockwise from straight up.
+Rgba SeenOnStain(double theta, double reach)
+{
+    return Seen(1.5 - reach * std::sin(theta * kDegree), 2.2 + reach * std::cos(theta * kDegree), -0.1);
+}
+
+class InkStainTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(OpenWindow()) << "needs a display (run under xvfb-run)";
+        // Not a power of two: only the picture's share of the texture may show.
+        picture_ = WriteQuadrants("card.bmp", 48, 40, kRed, kGreen, kBlue, kYellow);
+    }
+
+    void Draw(InkStain& effect)
+    {
+        ClearFrame(0.25f, 0.25f, 0.25f, 1.0f);
+        EXPECT_EQ(effect.Render(1000), 0);
+    }
+
+    // The picture, closed over the card: upright, mirrored, tinted.
+    void ExpectClosedPage()
+    {
+        EXPECT_PIXEL(SeenOnPage(0, 0.75, 3.3), kTintedGreen, kTolerance);
+        EXPECT_PIXEL(SeenOnPage(0, 2.25, 3.3), kTintedRed, kTolerance);
+        EXPECT_PIXEL(SeenOnPage(0, 0.75, 1.1), kTintedYellow, kTolerance);
+        EXPECT_PIXEL(SeenOnPage(0, 2.25, 1.1), kTintedBlue, kTolerance);
+        // Along the hinge and the bottom edge, where a texture stretched over
+        // its transparent border would show black.
+        EXPECT_PIXEL(SeenOnPage(0, 0.1, 0.1), kTintedYellow, kTolerance);
+        EXPECT_PIXEL(SeenOnPage(0, 2.9, 4.3), kTintedRed, kTolerance);
+    }
+
+    std::string picture_;
+};
+
+TEST_F(InkStainTest, StainRimHasFiveLobesOnePointingAtTheHinge)
+{
+    const std::vector<InkStain::Point> rim = InkStain::StainRim(1.5f);
+    ASSERT_EQ(rim.size(), 201u);
+    EXPECT_NEAR(rim.front().x, 0.0, 1e-12);
+    EXPECT_NEAR(rim.front().y, 1.5, 1e-12);
+    EXPECT_NEAR(rim.back().x, 0.0, 1e-9);
+    EXPECT_NEAR(rim.back().y, 1.5, 1e-9);
+    double smallest = 1e9, largest = 0, area = 0;
+    for (std::size_t i = 0; i + 1 < rim.size(); ++i) {
+        const double r = std::hypot(rim[i].x, rim[i].y);
+        smallest = std::min(smallest, r);
+        largest = std::max(largest, r);
+        area += 0.5 * (rim[i].x * rim[i + 1].y - rim[i + 1].x * rim[i].y);
+    }
+    EXPECT_NEAR(largest, 1.5 * 4 / 3, 1e-9);
+    EXPECT_NEAR(smallest, 1.5 * 2 / 3, 1e-9);
+    EXPECT_GT(area, 0.0);  // counter-clockwise: facing the camera
+    // A quarter turn from the top: the tip of the lobe that points left.
+    EXPECT_NEAR(rim[50].x, -2.0, 1e-9);
+    EXPECT_NEAR(rim[50].y, 0.0, 1e-9);
+    EXPECT_NEAR(rim[150].x, 1.0, 1e-9);  // opposite it, a trough
+}
+
+TEST_F(InkStainTest, ClosedPageCoversTheCardWithTheMirroredTintedPicture)
+{
+    InkStain effect;
+    effect.SetParams(picture_.c_str(), 0, 1);
+    Draw(effect);
+    ExpectClosedPage();
+    EXPECT_PIXEL(SeenOnPage(0, 1.2, 2.6), kTintedGreen, kTolerance);  // over the blot
+    EXPECT_PIXEL(Seen(3.3, 2.2, 0), kBackground, kTolerance);
+    EXPECT_PIXEL(Seen(-0.3, 2.2, 0), kBackground, kTolerance);
+    EXPECT_PIXEL(Seen(1.5, 4.6, 0), kBackground, kTolerance);
+    EXPECT_PIXEL(Seen(1.5, -0.2, 0), kBackground, kTolerance);
+}
+
+TEST_F(InkStainTest, PageEdgeOnAtNinetyUncoversCardAndBlot)
+{
+    InkStain effect;
+    effect.SetParams(picture_.c_str(), 90, 0.5f);
+    Draw(effect);
+    EXPECT_PIXEL(Seen(1.5, 2.2, -0.1), kBlack, kTolerance);
+    for (double x : {0.3, 2.8})
+        for (double y : {0.3, 4.1})
+            EXPECT_PIXEL(Seen(x, y, 0), kCard, kTolerance);
+    EXPECT_PIXEL(Seen(-1.5, 2.2, 0), kBackground, kTolerance);
+    EXPECT_PIXEL(Seen(-0.2, 3.5, 0), kBackground, kTolerance);
+}
+
+TEST_F(InkStainTest, BlotReachesFourThirdsAtTipsAndTwoThirdsAtTroughs)
+{
+    constexpr double kSize = 0.6;
+    InkStain effect;
+    effect.SetParams(nullptr, 90, static_cast<float>(kSize));
+    Draw(effect);
+    for (double tip : {18.0, 90.0, 162.0, 234.0, 306.0}) {
+        SCOPED_TRACE("lobe tip at " + std::to_string(tip));
+        EXPECT_PIXEL(SeenOnStain(tip, 0.9 * kSize * 4 / 3), kBlack, kTolerance);
+        EXPECT_PIXEL(SeenOnStain(tip, 1.1 * kSize * 4 / 3), kCard, kTolerance);
+    }
+    for (double trough : {54.0, 126.0, 198.0, 270.0, 342.0}) {
+        SCOPED_TRACE("trough at " + std::to_string(trough));
+        EXPECT_PIXEL(SeenOnStain(trough, 0.85 * kSize * 2 / 3), kBlack, kTolerance);
+        EXPECT_PIXEL(SeenOnStain(trough, 1.15 * kSize * 2 / 3), kCard, kTolerance);
+    }
+    // The lobe at 90 degrees reaches left, towards the hinge; right of the
+    // centre the blot ends at a trough.
+    EXPECT_PIXEL(Seen(1.5 - 0.75, 2.2, -0.1), kBlack, kTolerance);
+    EXPECT_PIXEL(Seen(1.5 + 0.5, 2.2, -0.1), kCard, kTolerance);
+}
+
+TEST_F(InkStainTest, HalfTurnShowsPlainReverseLeftOfHinge)
+{
+    InkStain effect;
+    effect.SetParams(picture_.c_str(), 180, 0.5f);
+    Draw(effect);
+    EXPECT_PIXEL(SeenOnPage(180, 1.5, 2.2), kCard, kTolerance);
+    EXPECT_PIXEL(SeenOnPage(180, 0.3, 4.1), kCard, kTolerance);
+    EXPECT_PIXEL(SeenOnPage(180, 2.8, 0.3), kCard, kTolerance);
+    EXPECT_PIXEL(Seen(-3.3, 2.2, 0), kBackground, kTolerance);
+    EXPECT_PIXEL(Seen(1.5, 2.2, -0.1), kBlack, kTolerance);
+    EXPECT_PIXEL(Seen(2.8, 0.3, 0), kCard, kTolerance);
+}
+
+TEST_F(InkStainTest, NegativeAngleSwingsThePageAwayPositiveTowardsTheViewer)
+{
+    InkStain effect;
+    effect.SetParams(picture_.c_str(), -40, 0);
+    Draw(effect);
+    EXPECT_PIXEL(SeenOnPage(-40, 0.5, 3.3), kTintedGreen, kTolerance);
+    EXPECT_PIXEL(SeenOnPage(-40, 2.8, 3.3), kTintedRed, kTolerance);
+    EXPECT_PIXEL(SeenOnPage(-40, 2.8, 1.1), kTintedBlue, kTolerance);
+    // Further away, the page looks narrower and uncovers the card's right part.
+    EXPECT_PIXEL(Seen(2.6, 3.3, 0), kCard, kTolerance);
+    EXPECT_PIXEL(Seen(2.6, 1.1, 0), kCard, kTolerance);
+
+    // Swung towards the viewer the page looks wider and covers that part.
+    effect.SetParams(nullptr, 40, 0);
+    Draw(effect);
+    EXPECT_PIXEL(Seen(2.6, 3.3, 0), kTintedRed, kTolerance);
+    EXPECT_PIXEL(Seen(2.6, 1.1, 0), kTintedBlue, kTolerance);
+}
+
+TEST_F(InkStainTest, StainSizeZeroDrawsNothing)
+{
+    InkStain effect;
+    const struct {
+        float size;
+        Rgba centre;
+    } steps[] = {{0.0f, kCard}, {1.0f, kBlack}, {0.0f, kCard}};
+    for (const auto& step : steps) {
+        SCOPED_TRACE("stainsize " + std::to_string(step.size));
+        effect.SetParams(nullptr, 90, step.size);
+        Draw(effect);
+        EXPECT_PIXEL(Seen(1.5, 2.2, -0.1), step.centre, kTolerance);
+        EXPECT_PIXEL(Seen(2.8, 4.1, 0), kCard, kTolerance);
+    }
+}
+
+// The stain is compiled only when its size changes: contents planted in its
+// list by the test survive a call with the same size and go with a new one.
+TEST_F(InkStainTest, StainListIsRecompiledOnlyWhenTheSizeChanges)
+{
+    InkStain effect;
+    effect.SetParams(nullptr, 90, 0.5f);
+    ASSERT_NE(effect.stainList, 0u);
+    glNewList(effect.stainList, GL_COMPILE);
+    glEndList();
+    effect.SetParams(nullptr, 90, 0.5f);
+    Draw(effect);
+    EXPECT_PIXEL(Seen(1.5, 2.2, -0.1), kCard, kTolerance);
+
+    effect.SetParams(nullptr, 90, 0.6f);
+    Draw(effect);
+    EXPECT_PIXEL(Seen(1.5, 2.2, -0.1), kBlack, kTolerance);
+
+    // NaN never compares equal, so it recompiles (into a blot that covers
+    // nothing) every time.
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    effect.SetParams(nullptr, 90, nan);
+    glNewList(effect.stainList, GL_COMPILE);
+    glColor3f(0, 0, 0);
+    glRectd(-0.5, -0.5, 0.5, 0.5);
+    glEndList();
+    effect.SetParams(nullptr, 90, nan);
+    Draw(effect);
+    EXPECT_PIXEL(Seen(1.5, 2.2, -0.1), kCard, kTolerance);
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+}
+
+// Without a picture there is no front page; every later call with a file name
+// tries again, and once a picture is held it is kept.
+TEST_F(InkStainTest, WithoutPictureNoPageIsDrawnAndTheLoadIsRetried)
+{
+    InkStain effect;
+    Draw(effect);  // before any SetParams: the backing card alone
+    EXPECT_PIXEL(Seen(0.75, 3.3, 0), kCard, kTolerance);
+    EXPECT_PIXEL(Seen(1.5, 2.2, 0), kCard, kTolerance);
+
+    for (const char* name : {static_cast<const char*>(nullptr), "/nonexistent/card.bmp"}) {
+        effect.SetParams(name, 0, 0);
+        EXPECT_EQ(effect.frontTexture, nullptr);
+        EXPECT_EQ(effect.frontList, InkStain::kNoList);
+        Draw(effect);
+        EXPECT_PIXEL(Seen(0.75, 3.3, 0), kCard, kTolerance);
+        EXPECT_PIXEL(Seen(2.25, 1.1, 0), kCard, kTolerance);
+        EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+    }
+
+    effect.SetParams(picture_.c_str(), 0, 0);
+    ASSERT_NE(effect.frontTexture, nullptr);
+    EXPECT_NE(effect.frontList, InkStain::kNoList);
+    Draw(effect);
+    ExpectClosedPage();
+
+    const std::string other = WriteQuadrants("other.bmp", 16, 16, kBlue, kBlue, kBlue, kBlue);
+    const Texture* first = effect.frontTexture;
+    const GLuint firstList = effect.frontList;
+    effect.SetParams(other.c_str(), 0, 0);
+    EXPECT_EQ(effect.frontTexture, first);
+    EXPECT_EQ(effect.frontList, firstList);
+    Draw(effect);
+    ExpectClosedPage();
+}
+
+// With no list names to be had nothing may be drawn while compiling (GL runs
+// the commands meant for a list it refused) and list 0 is never called.
+TEST_F(InkStainTest, ListNameZeroIsNoList)
+{
+    ClearFrame(0.25f, 0.25f, 0.25f, 1.0f);
+    glGetError();
+    FailNextListAllocations(3);  // backing card, stain, front page
+    InkStain effect;
+    effect.SetParams(picture_.c_str(), 0, 1);
+    FailNextListAllocations(0);
+    EXPECT_EQ(effect.backList, 0u);
+    EXPECT_EQ(effect.stainList, 0u);
+    EXPECT_EQ(effect.frontList, 0u);
+    EXPECT_PIXEL(Seen(1.5, 2.2, 0), kBackground, kTolerance);
+    effect.SetParams(nullptr, 90, 0.5f);  // would recompile the stain
+    EXPECT_PIXEL(Seen(1.5, 2.2, 0), kBackground, kTolerance);
+    Draw(effect);
+    EXPECT_PIXEL(Seen(1.5, 2.2, 0), kBackground, kTolerance);
+    EXPECT_PIXEL(Seen(0.3, 4.1, 0), kBackground, kTolerance);
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+
+    // Only the backing card's name refused: the blot alone.
+    FailNextListAllocations(1);
+    InkStain cardless;
+    FailNextListAllocations(0);
+    cardless.SetParams(nullptr, 90, 0.5f);
+    Draw(cardless);
+    EXPECT_PIXEL(Seen(1.5, 2.2, -0.1), kBlack, kTolerance);
+    EXPECT_PIXEL(Seen(0.3, 4.1, 0), kBackground, kTolerance);
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+}
+
+}  // namespace
