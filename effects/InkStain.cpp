@@ -28,8 +28,8 @@ constexpr GLubyte kCardAlpha = 255;
 // ---------------------------------------------------------------------------
 // The stain: r = size * (1 + sin(5 theta) / 3), sampled every pi/100 from the
 // top; the small slack on the limit makes the rim close on its first point.
-const double kStainStep = M_PI / 100.0;
-const double kStainLimit = 2.0 * M_PI + 0.001;
+constexpr double kStainStep = M_PI / 100.0;
+constexpr double kStainLimit = 2.0 * M_PI + 0.001;
 constexpr double kStainLobes = 5.0;
 constexpr double kStainLobeDepth = 1.0 / 3.0;
 // The stain's centre: the card's centre, a little behind the card's plane (it
@@ -158,7 +158,7 @@ GLuint InkStain::BuildFrontList()
 std::vector<InkStain::Point> InkStain::StainRim(float size)
 {
     std::vector<Point> rim;
-    rim.reserve(201);
+    rim.reserve(kStainRimPointCount);
     // theta is accumulated, not multiplied out, so the rim ends where shows
     // have always seen it end.
     for (double theta = 0.0; theta <= kStainLimit; theta += kStainStep) {

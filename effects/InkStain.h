@@ -13,6 +13,8 @@ class InkStain : public Renderer {
 public:
     // frontList before a picture is loaded: no front page.
     static constexpr GLuint kNoList = static_cast<GLuint>(-1);
+    // Points on the stain's rim: every pi/100 from the top round to the top again.
+    static constexpr int kStainRimPointCount = 201;
 
     struct Point {
         double x;

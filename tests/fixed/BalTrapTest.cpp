@@ -216,6 +216,20 @@ TEST_F(BalTrapTest, FirstLoadedPictureIsKept)
     EXPECT_PIXEL(At(0.1, -0.1), kYellow, kTolerance);
 }
 
+// Loading the picture inside SetParams leaves texturing as the caller had it.
+TEST_F(BalTrapTest, SetParamsLeavesTexturingAlone)
+{
+    glDisable(GL_TEXTURE_2D);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    BalTrap effect;
+    effect.SetParams(quadrants_.c_str(), 0, 0, 1, 0, 1);
+    ASSERT_NE(effect.ballTexture, nullptr);
+    EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D));
+    GLint bound = -1;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+    EXPECT_EQ(bound, 0);
+}
+
 // Until a picture is held the staircase is drawn alone, and every call with a
 // file name tries the load again.
 TEST_F(BalTrapTest, WithoutPictureOnlyTheStaircaseIsDrawnAndTheLoadIsRetried)

@@ -82,6 +82,7 @@ protected:
 TEST_F(InkStainTest, StainRimHasFiveLobesOnePointingAtTheHinge)
 {
     const std::vector<InkStain::Point> rim = InkStain::StainRim(1.5f);
+    ASSERT_EQ(rim.size(), static_cast<std::size_t>(InkStain::kStainRimPointCount));
     ASSERT_EQ(rim.size(), 201u);
     EXPECT_NEAR(rim.front().x, 0.0, 1e-12);
     EXPECT_NEAR(rim.front().y, 1.5, 1e-12);
@@ -263,6 +264,20 @@ TEST_F(InkStainTest, WithoutPictureNoPageIsDrawnAndTheLoadIsRetried)
     EXPECT_EQ(effect.frontList, firstList);
     Draw(effect);
     ExpectClosedPage();
+}
+
+// Loading the picture inside SetParams leaves texturing as the caller had it.
+TEST_F(InkStainTest, SetParamsLeavesTexturingAlone)
+{
+    glDisable(GL_TEXTURE_2D);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    InkStain effect;
+    effect.SetParams(picture_.c_str(), 0, 1);
+    ASSERT_NE(effect.frontTexture, nullptr);
+    EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D));
+    GLint bound = -1;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+    EXPECT_EQ(bound, 0);
 }
 
 // With no list names to be had nothing may be drawn while compiling (GL runs
