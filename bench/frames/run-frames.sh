@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Frame benchmark of one effect: the show script in the player and the plain
+# C++ program draw the same frames, alternately, three times each; the best
+# rate of each side is compared, by wall clock and per CPU second (the CPU
+# figure is the steadier one on a shared machine). Runs under its own virtual
+# X server when there is no display.
+# Usage: run-frames.sh <Effect> <showplayer> <frame_plain> <script.pl> <music.mp3>
+# BENCH_OBJECTS and BENCH_FRAMES change the workload (200 objects, 100 frames).
+set -euo pipefail
+if [ -z "${DISPLAY:-}" ]; then
+  exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$0" "$@"
+fi
+effect=$1 player=$2 plain=$3 script=$4 music=$5
+objects=${BENCH_OBJECTS:-200}
+frames=${BENCH_FRAMES:-100}
+export BENCH_OBJECTS=$objects BENCH_FRAMES=$frames SDL_AUDIODRIVER=dummy
+
+show=$(mktemp -d)
+trap 'rm -rf "$show"' EXIT
+cp "$script" "$show/main.pl"
+cp "$music" "$show/derure.mp3"
+
+# "<wall fps> <frames per CPU second>" from a result line.
+rates() { sed -n 's/.*: \([0-9.]*\) fps, \([0-9.]*\) frames per CPU second.*/\1 \2/p'; }
+max() { awk -v a="$1" -v b="$2" 'BEGIN { print (a > b ? a : b) }'; }
+playerWall=0 playerCpu=0 plainWall=0 plainCpu=0
+for round in 1 2 3; do
+  read -r wall cpu < <("$plain" "$effect" "$objects" "$frames" | rates)
+  plainWall=$(max "$plainWall" "$wall") plainCpu=$(max "$plainCpu" "$cpu")
+  echo "round $round: plain  $wall fps, $cpu frames per CPU second"
+  read -r wall cpu < <(cd "$show" && "$player" -w | rates)
+  playerWall=$(max "$playerWall" "$wall") playerCpu=$(max "$playerCpu" "$cpu")
+  echo "round $round: player $wall fps, $cpu frames per CPU second"
+done
+awk -v e="$effect" -v o="$objects" -v f="$frames" -v pw="$playerWall" -v pc="$playerCpu" \
+    -v qw="$plainWall" -v qc="$plainCpu" 'BEGIN {
+  printf "%s frames (%d objects, %d frames): player %.1f fps / %.1f per CPU s, plain %.1f fps / %.1f per CPU s, " \
+         "player/plain %.3f wall, %.3f CPU (goal >= 0.9)\n", e, o, f, pw, pc, qw, qc,
+         (qw > 0 ? pw / qw : 0), (qc > 0 ? pc / qc : 0) }'
