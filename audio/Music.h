@@ -5,18 +5,29 @@
 // output, open a file stream with sample-exact seeking, start it paused on a
 // channel, unpause it, and read and set its position in milliseconds.
 // All functions are called from the main thread; the SDL audio callback runs on
-// SDL's own thread.
+// SDL's own thread and decodes the music as the device asks for it.
+//
+// The position is what the listener hears: the frames the device has consumed,
+// less the device buffer still waiting to be played, interpolated on the
+// monotonic clock between device callbacks. It never goes backwards while
+// playing, and it reads exactly the value set by a seek or held by a pause.
+// At the end of the music it stops at the length (no wrap, no loop) and the
+// output is silence.
 #pragma once
+
+#include <vector>
 
 namespace music {
 
 class Stream;
 
-// Opens SDL audio output at mixRate Hz (stereo, 16-bit). SDL chooses the
-// driver (SDL_AUDIODRIVER selects one). False when the output cannot start.
+// Opens SDL audio output at mixRate Hz (stereo, 16-bit) and keeps it running
+// (silent until a stream plays). SDL chooses the driver (SDL_AUDIODRIVER
+// selects one). False when the output cannot start, also for a driver name SDL
+// does not know.
 bool Init(int mixRate);
 
-// Closes the output and releases every stream.
+// Closes the output and releases every stream. Safe after a failed Init.
 void Close();
 
 // Opens a music file for streaming with accurate (sample-exact) seeking.
@@ -25,7 +36,8 @@ void Close();
 // line on standard error names the file and the reason.
 Stream* StreamOpen(const char* path);
 
-// Binds the stream to a channel, paused. Returns the channel number (>= 0).
+// Binds the stream to the music channel, paused. Returns the channel number
+// (0), or -1 for a null stream.
 int StreamPlayPaused(Stream* stream);
 
 // Pauses or resumes a channel. False for an unknown channel.
@@ -37,5 +49,31 @@ int StreamGetTime(Stream* stream);
 // Moves the position to ms (negative values clamp to 0, values past the end
 // land at the end). True on success, false for a null stream.
 bool StreamSetTime(Stream* stream, int ms);
+
+// Length of the music in milliseconds; -1 for a silent clock or null stream.
+int StreamGetLength(Stream* stream);
+
+// ---------------------------------------------------------------------------
+// Measurement (tests and benchmarks).
+
+// The position in fractional milliseconds, as StreamGetTime before rounding.
+double StreamGetTimeExact(Stream* stream);
+
+// One buffer taken by the device while the music channel played: the
+// CLOCK_MONOTONIC time of the callback in ns, the music position of its first
+// frame and its length in frames.
+struct DeviceBuffer {
+    long long timeNs;
+    long long startFrame;
+    int frames;
+};
+
+// Latency the clock subtracts: the device buffer, in frames. 0 before Init.
+int DeviceLatencyFrames();
+
+// Starts recording the buffers the device takes into *sink (appended from the
+// audio thread; reserve room beforehand), or stops with null. Read *sink only
+// after stopping.
+void TraceDevice(std::vector<DeviceBuffer>* sink);
 
 }  // namespace music

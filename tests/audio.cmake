@@ -1,0 +1,18 @@
+# Music component: clock logic (unit), playback on SDL's dummy and disk audio
+# drivers with the generated fixtures, and the player's sound stage.
+add_executable(audio_tests
+  ${CMAKE_CURRENT_SOURCE_DIR}/audio/AudioSupport.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/audio/ClockTest.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/audio/MusicTest.cpp)
+target_link_libraries(audio_tests PRIVATE showaudio testsupport GTest::gtest_main)
+add_dependencies(audio_tests fixtures)
+add_test(NAME audio.clock COMMAND audio_tests --gtest_filter=Clock*)
+set_tests_properties(audio.clock PROPERTIES LABELS unit)
+add_test(NAME audio.music COMMAND audio_tests --gtest_filter=Music*)
+set_tests_properties(audio.music PROPERTIES LABELS unit)
+
+add_executable(audio_stage_tests ${CMAKE_CURRENT_SOURCE_DIR}/audio/SoundStageTest.cpp)
+target_link_libraries(audio_stage_tests PRIVATE testsupport GTest::gtest_main)
+add_dependencies(audio_stage_tests showplayer fixtures)
+add_test(NAME audio.stage COMMAND audio_stage_tests)
+set_tests_properties(audio.stage PROPERTIES LABELS script)

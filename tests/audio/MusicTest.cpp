@@ -1,0 +1,289 @@
+// The music component on SDL's dummy and disk drivers with the generated
+// fixtures: the samples played after a seek, the clock while paused, playing
+// and at the end, mono and 22.05 kHz music, and the silent clock.
+#include "audio/Decoder.h"
+#include "audio/Music.h"
+#include "tests/audio/AudioSupport.h"
+#include "tests/support/Player.h"
+
+#include <gtest/gtest.h>
+
+#include <SDL.h>
+
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <unistd.h>
+
+using namespace audio_test;
+using testing_support::Fixture;
+
+namespace {
+
+constexpr int kRate = 44100;
+
+long long NowNs()
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1000000000LL + now.tv_nsec;
+}
+
+// Opens the output for one test and closes it afterwards.
+class MusicOutput : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        music::Close();
+        if (!diskFile_.empty())
+            std::remove(diskFile_.c_str());
+    }
+    std::string DiskFile()
+    {
+        diskFile_ = "/tmp/showplayer-audio-" + std::to_string(getpid()) + ".raw";
+        return diskFile_;
+    }
+
+    std::string diskFile_;
+};
+
+using MusicDisk = MusicOutput;
+using MusicClock = MusicOutput;
+
+}  // namespace
+
+// The component's resampler is exact under seeks too: what a seek gives is
+// what decoding from the start gives at that frame, for both kinds of file.
+TEST(MusicDecoder, SeekGivesTheSamplesOfAStraightDecode)
+{
+    for (const char* name : {"tone.mp3", "mono22.mp3"}) {
+        std::string reason;
+        auto straight = music::Decoder::Open(Fixture(name), kRate, &reason);
+        auto seeking = music::Decoder::Open(Fixture(name), kRate, &reason);
+        ASSERT_TRUE(straight && seeking) << name << ": " << reason;
+        const std::int64_t target = 5 * kRate + 777;
+        std::vector<std::int16_t> skipped(static_cast<std::size_t>(target) * 2), a(8192 * 2), b(8192 * 2);
+        ASSERT_EQ(straight->Read(skipped.data(), static_cast<int>(target)), target) << name;
+        ASSERT_EQ(straight->Read(a.data(), 8192), 8192) << name;
+        ASSERT_TRUE(seeking->Seek(target));
+        ASSERT_EQ(seeking->Read(b.data(), 8192), 8192) << name;
+        EXPECT_EQ(a, b) << name;
+    }
+    // The independent decode agrees on the length of the 44.1 kHz file.
+    std::string reason;
+    auto tone = music::Decoder::Open(Fixture("tone.mp3"), kRate, &reason);
+    EXPECT_EQ(tone->Length() * 2, static_cast<std::int64_t>(DecodeWhole(Fixture("tone.mp3")).samples.size()));
+}
+
+TEST_F(MusicDisk, PlaysTheDecodersSamplesFromTheSeekPosition)
+{
+    UseDiskDriver(DiskFile());
+    ASSERT_TRUE(music::Init(kRate)) << SDL_GetError();
+    music::Stream* stream = music::StreamOpen(Fixture("tone.mp3").c_str());
+    const int channel = music::StreamPlayPaused(stream);
+    ASSERT_GE(channel, 0);
+    ASSERT_TRUE(music::StreamSetTime(stream, 60000));
+    EXPECT_EQ(music::StreamGetTime(stream), 60000);
+    usleep(30000);  // the device plays silence meanwhile
+    EXPECT_EQ(music::StreamGetTime(stream), 60000);
+    ASSERT_TRUE(music::SetPaused(channel, false));
+    ASSERT_TRUE(WaitFor([&] { return music::StreamGetTime(stream) >= 60500; }, 5000));
+    music::Close();
+
+    const std::vector<std::int16_t> played = ReadSamples(diskFile_);
+    const long start = FirstSound(played);
+    ASSERT_GT(start, 0) << "silence while paused, then music";
+
+    const Pcm pcm = DecodeWhole(Fixture("tone.mp3"));
+    ASSERT_EQ(pcm.channels, 2);
+    const long target = 60L * kRate;
+    const long firstSound = FirstSound(pcm.samples, target);
+    const long frames = 0.5 * kRate;
+    ASSERT_GE(static_cast<long>(played.size()) / 2 - start, frames);
+    long mismatches = 0;
+    for (long i = 0; i < frames * 2; ++i)
+        mismatches += played[start * 2 + i] != pcm.samples[firstSound * 2 + i];
+    EXPECT_EQ(firstSound, target) << "the music at 60 s is not silent";
+    EXPECT_EQ(mismatches, 0);
+}
+
+TEST_F(MusicDisk, StopsAtTheEndThenPlaysAgainAfterASeek)
+{
+    UseDiskDriver(DiskFile());
+    ASSERT_TRUE(music::Init(kRate));
+    music::Stream* stream = music::StreamOpen(Fixture("tone.mp3").c_str());
+    const int channel = music::StreamPlayPaused(stream);
+    EXPECT_EQ(music::StreamGetLength(stream), 70000);
+    EXPECT_TRUE(music::StreamSetTime(stream, 1000000));
+    EXPECT_EQ(music::StreamGetTime(stream), 70000);
+    EXPECT_TRUE(music::StreamSetTime(stream, -20));
+    EXPECT_EQ(music::StreamGetTime(stream), 0);
+    EXPECT_TRUE(music::StreamSetTime(stream, 1));
+    EXPECT_EQ(music::StreamGetTime(stream), 1);
+
+    music::StreamSetTime(stream, 69700);
+    music::SetPaused(channel, false);
+    ASSERT_TRUE(WaitFor([&] { return music::StreamGetTime(stream) == 70000; }, 5000));
+    usleep(100000);  // about a second of device time past the end
+    EXPECT_EQ(music::StreamGetTime(stream), 70000);
+
+    EXPECT_TRUE(music::StreamSetTime(stream, 1000));
+    EXPECT_LE(music::StreamGetTime(stream), 1100);
+    EXPECT_TRUE(WaitFor([&] { return music::StreamGetTime(stream) > 1300; }, 5000));
+    music::Close();
+
+    // After the music: silence, not a loop or leftover samples.
+    const std::vector<std::int16_t> played = ReadSamples(diskFile_);
+    const long first = FirstSound(played);
+    const long musicFrames = 300 * kRate / 1000;
+    ASSERT_GT(first, 0);
+    long after = first + musicFrames + 64;
+    long silent = 0;
+    for (; after < static_cast<long>(played.size()) / 2 && played[after * 2] == 0 && played[after * 2 + 1] == 0; ++after)
+        ++silent;
+    EXPECT_GT(silent, kRate / 4) << "the end of the music is followed by silence";
+}
+
+TEST_F(MusicDisk, MonoAt22kHzIsPlayedOnBothChannelsAt44kHz)
+{
+    UseDiskDriver(DiskFile());
+    ASSERT_TRUE(music::Init(kRate));
+    music::Stream* stream = music::StreamOpen(Fixture("mono22.mp3").c_str());
+    const int channel = music::StreamPlayPaused(stream);
+    EXPECT_EQ(music::StreamGetLength(stream), 10000);
+    music::StreamSetTime(stream, 5000);
+    music::SetPaused(channel, false);
+    ASSERT_TRUE(WaitFor([&] { return music::StreamGetTime(stream) >= 5300; }, 5000));
+    music::Close();
+
+    const std::vector<std::int16_t> played = ReadSamples(diskFile_);
+    const long start = FirstSound(played);
+    ASSERT_GT(start, 0);
+    const long window = kRate / 10;  // 5.0 s to 5.1 s of the sweep
+    ASSERT_GE(static_cast<long>(played.size()) / 2, start + window);
+    long differ = 0, crossings = 0, peak = 0;
+    for (long i = start; i < start + window; ++i) {
+        differ += played[i * 2] != played[i * 2 + 1];
+        peak = std::max<long>(peak, std::abs(played[i * 2]));
+        if (i > start && (played[i * 2 - 2] < 0) != (played[i * 2] < 0))
+            ++crossings;
+    }
+    EXPECT_EQ(differ, 0) << "mono plays the same on both channels";
+    // sox sweeps 300 Hz to 3000 Hz exponentially over 10 s: 300 * 10^(t / 10)
+    // Hz, about 960 Hz at 5.05 s. A wrong rate would move it by the rates' factor.
+    EXPECT_NEAR(crossings / 2.0 / 0.1, 300.0 * std::pow(10.0, 0.505), 20.0);
+    // Made at -6 dB: the resampler keeps the level.
+    EXPECT_NEAR(peak, 16384, 1600);
+}
+
+TEST_F(MusicClock, PausedSeeksHoldAndPlayingTracksConsumedFrames)
+{
+    UseDummyDriver();
+    ASSERT_TRUE(music::Init(kRate));
+    EXPECT_EQ(music::StreamGetTime(nullptr), 0);
+    EXPECT_FALSE(music::StreamSetTime(nullptr, 10));
+    EXPECT_FALSE(music::SetPaused(0, false)) << "no stream on the channel yet";
+
+    music::Stream* stream = music::StreamOpen(Fixture("tone.mp3").c_str());
+    const int channel = music::StreamPlayPaused(stream);
+    EXPECT_FALSE(music::SetPaused(channel + 1, false));
+    EXPECT_EQ(music::StreamGetTime(stream), 0);
+    music::StreamSetTime(stream, 60000);
+    usleep(60000);
+    EXPECT_EQ(music::StreamGetTime(stream), 60000);
+
+    std::vector<music::DeviceBuffer> buffers;
+    buffers.reserve(1000);
+    music::TraceDevice(&buffers);
+    struct Reading { long long before, after; double ms; };
+    std::vector<Reading> readings;
+    music::SetPaused(channel, false);
+    const long long end = NowNs() + 800000000LL;
+    while (NowNs() < end) {
+        const long long before = NowNs();
+        const double ms = music::StreamGetTimeExact(stream);
+        readings.push_back({before, NowNs(), ms});
+        usleep(1000);
+    }
+    music::TraceDevice(nullptr);
+    ASSERT_GT(buffers.size(), 10u);
+
+    const double latency = music::DeviceLatencyFrames();
+    double last = 60000.0;
+    long checked = 0;
+    for (const Reading& r : readings) {
+        EXPECT_GE(r.ms, last) << "never backwards while playing";
+        last = r.ms;
+        // The buffers the device had taken when the reading began and ended.
+        const music::DeviceBuffer* lower = nullptr;
+        const music::DeviceBuffer* upper = nullptr;
+        for (const auto& b : buffers) {
+            if (b.timeNs <= r.before)
+                lower = &b;
+            if (b.timeNs <= r.after)
+                upper = &b;
+        }
+        const double frame = r.ms * kRate / 1000.0;
+        if (!lower) {
+            EXPECT_EQ(r.ms, 60000.0) << "nothing heard before the device took the music";
+            continue;
+        }
+        // Heard: at least the start of the buffer the device holds before the
+        // newest, at most everything but the newest.
+        EXPECT_GE(frame + 1e-6, std::max<double>(60L * kRate, lower->startFrame - latency));
+        EXPECT_LE(frame, upper->startFrame + upper->frames - latency + 1e-6);
+        ++checked;
+    }
+    EXPECT_GT(checked, 100);
+    EXPECT_GT(last, 60500.0);
+    EXPECT_LT(last, 61000.0);
+
+    // Pausing holds the position heard; resuming continues from there.
+    music::SetPaused(channel, true);
+    const int held = music::StreamGetTime(stream);
+    usleep(50000);
+    EXPECT_EQ(music::StreamGetTime(stream), held);
+    music::SetPaused(channel, false);
+    EXPECT_EQ(music::StreamGetTime(stream), held);
+    usleep(200000);
+    EXPECT_NEAR(music::StreamGetTime(stream), held + 200, 80);
+}
+
+TEST_F(MusicClock, MissingOrUndecodableMusicRunsOnASilentClock)
+{
+    UseDummyDriver();
+    ASSERT_TRUE(music::Init(kRate));
+    testing::internal::CaptureStderr();
+    music::Stream* missing = music::StreamOpen("/nonexistent/derure.mp3");
+    const std::string said = testing::internal::GetCapturedStderr();
+    ASSERT_NE(missing, nullptr);
+    EXPECT_NE(said.find("/nonexistent/derure.mp3"), std::string::npos) << said;
+    EXPECT_NE(said.find("No such file or directory"), std::string::npos) << said;
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    EXPECT_EQ(music::StreamGetLength(missing), -1);
+
+    const int channel = music::StreamPlayPaused(missing);
+    usleep(50000);
+    EXPECT_EQ(music::StreamGetTime(missing), 0);
+    EXPECT_TRUE(music::StreamSetTime(missing, 2000));
+    EXPECT_EQ(music::StreamGetTime(missing), 2000);
+    music::SetPaused(channel, false);
+    usleep(200000);
+    const int later = music::StreamGetTime(missing);
+    EXPECT_GE(later, 2190);
+    EXPECT_LT(later, 2400);
+    EXPECT_TRUE(music::StreamSetTime(missing, 500));
+    EXPECT_LT(music::StreamGetTime(missing), 550);
+
+    const std::string junk = "/tmp/showplayer-notmusic-" + std::to_string(getpid()) + ".mp3";
+    FILE* file = std::fopen(junk.c_str(), "w");
+    for (int i = 0; i < 2000; ++i)
+        std::fputs("this is a text file, not music\n", file);
+    std::fclose(file);
+    testing::internal::CaptureStderr();
+    music::Stream* undecodable = music::StreamOpen(junk.c_str());
+    const std::string reason = testing::internal::GetCapturedStderr();
+    std::remove(junk.c_str());
+    EXPECT_NE(reason.find(junk), std::string::npos) << reason;
+    EXPECT_EQ(music::StreamGetLength(undecodable), -1) << reason;
+}

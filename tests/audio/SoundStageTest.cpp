@@ -1,0 +1,66 @@
+// The sound stage through the real player: an output that cannot start, and a
+// show whose music file is missing.
+#include "tests/support/Player.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+using namespace testing_support;
+
+namespace {
+
+// Prints the position before glStartSound, then after 300 ms of playing.
+const char* kClockScript = R"(
+sub main {
+    OpenGL::boot_OpenGL();
+    my $before = OpenGL::glGetSoundPos();
+    OpenGL::glStartSound();
+    select(undef, undef, undef, 0.3);
+    my $after = OpenGL::glGetSoundPos();
+    print "positions $before $after\n";
+    return 0;
+}
+1;
+)";
+
+}  // namespace
+
+TEST(SoundStage, OutputThatCannotStartEndsTheRunBeforeTheScript)
+{
+    RunOptions options;
+    options.env["SDL_AUDIODRIVER"] = "no-such-driver";
+    const RunResult run = RunScript("print \"script ran\\n\"; sub main { return 0; } 1;", options);
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(run.out, "using resolution 800x600 32bpp\nSound error!\nGeluid is GORT!\n");
+}
+
+TEST(SoundStage, MissingMusicRunsTheShowOnASilentClock)
+{
+    const RunResult run = RunScript(kClockScript, {}, "");
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    std::istringstream line(run.out.substr(run.out.find("positions ")));
+    std::string word;
+    int before = -1, after = -1;
+    line >> word >> before >> after;
+    EXPECT_EQ(before, 0) << run.out;
+    EXPECT_GE(after, 290) << run.out;
+    EXPECT_LT(after, 600) << run.out;
+    EXPECT_NE(run.err.find("derure.mp3"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("No such file or directory"), std::string::npos) << run.err;
+}
+
+TEST(SoundStage, MusicClockStartsWithTheShow)
+{
+    const RunResult run = RunScript(kClockScript);
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    std::istringstream line(run.out.substr(run.out.find("positions ")));
+    std::string word;
+    int before = -1, after = -1;
+    line >> word >> before >> after;
+    EXPECT_EQ(before, 0) << run.out;
+    // Heard a device buffer after it was handed over: a little under 300 ms.
+    EXPECT_GE(after, 220) << run.out;
+    EXPECT_LT(after, 600) << run.out;
+    EXPECT_EQ(run.err, "");
+}
