@@ -44,8 +44,8 @@ TEST(SoundStage, MissingMusicRunsTheShowOnASilentClock)
     int before = -1, after = -1;
     line >> word >> before >> after;
     EXPECT_EQ(before, 0) << run.out;
-    EXPECT_GE(after, 290) << run.out;
-    EXPECT_LT(after, 600) << run.out;
+    EXPECT_GE(after, 299) << run.out;
+    EXPECT_LT(after, 1500) << run.out;
     EXPECT_NE(run.err.find("derure.mp3"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("No such file or directory"), std::string::npos) << run.err;
 }
@@ -59,8 +59,9 @@ TEST(SoundStage, MusicClockStartsWithTheShow)
     int before = -1, after = -1;
     line >> word >> before >> after;
     EXPECT_EQ(before, 0) << run.out;
-    // Heard a device buffer after it was handed over: a little under 300 ms.
-    EXPECT_GE(after, 220) << run.out;
-    EXPECT_LT(after, 600) << run.out;
+    // Heard a device buffer after it was handed over: a little under 300 ms
+    // (less when a loaded machine starves the audio thread).
+    EXPECT_GE(after, 150) << run.out;
+    EXPECT_LT(after, 1500) << run.out;
     EXPECT_EQ(run.err, "");
 }
