@@ -4,7 +4,6 @@
 #include "tests/support/Player.h"
 
 #include <gtest/gtest.h>
-#include <regex>
 
 using namespace testing_support;
 
@@ -54,11 +53,17 @@ Usage: PKG::Render(THIS, msec) at main.pl line 20.
 Usage: PKG::Render(THIS, msec) at main.pl line 21.
 )";
 
-std::string Fill(std::string text, const std::string& package, const std::string& key, const std::string& number)
+std::string ReplaceAll(std::string text, const std::string& from, const std::string& to)
 {
-    text = std::regex_replace(text, std::regex("PKG"), package);
-    text = std::regex_replace(text, std::regex("KEY"), key);
-    return std::regex_replace(text, std::regex("NUMBER"), number);
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+std::string Fill(const std::string& text, const std::string& package, const std::string& key,
+                 const std::string& number)
+{
+    return ReplaceAll(ReplaceAll(ReplaceAll(text, "PKG", package), "KEY", key), "NUMBER", number);
 }
 
 void RunPackage(const std::string& package, const std::string& key, const std::string& number)
