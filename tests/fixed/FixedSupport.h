@@ -10,8 +10,9 @@ namespace fixed_test {
 
 using testing_support::Rgba;
 
-// The 800 x 600 test window. Opening it under Xvfb now and then fails once
-// while the server settles; a second try gets it.
+// The 800 x 600 test window. An Xvfb started without -noreset resets when its
+// last client leaves, and a connection made meanwhile fails; a second try
+// gets through.
 bool OpenWindow();
 
 // A folder for the pictures of one test run, removed at exit.
