@@ -29,6 +29,8 @@ struct Effect {
 // One line per effect; the show script bench/frames/<name>.pl mirrors it.
 const Effect kEffects[] = {
     {"Image", frame_bench::MakeImageScene},
+    {"BalTrap", frame_bench::MakeBalTrapScene},
+    {"InkStain", frame_bench::MakeInkStainScene},
 };
 
 double NowSeconds()

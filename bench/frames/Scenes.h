@@ -15,5 +15,7 @@ public:
 };
 
 std::unique_ptr<Scene> MakeImageScene(int objects);
+std::unique_ptr<Scene> MakeBalTrapScene(int objects);
+std::unique_ptr<Scene> MakeInkStainScene(int objects);
 
 }  // namespace frame_bench
