@@ -38,8 +38,9 @@ public:
     // from the fixed camera. Returns 0.
     int Render(int msec);
 
-    // The display lists. Each returns 0 (and compiles nothing) when GL hands
-    // out no list name.
+    // The display lists. The builders return a new list name, or 0 (having
+    // compiled nothing) when GL hands out none; BuildFrontList needs the
+    // picture. BuildStainList recompiles stainList, if there is one.
     GLuint BuildBackList();
     GLuint BuildFrontList();
     void BuildStainList(float size);
