@@ -9,6 +9,14 @@ namespace music {
 namespace {
 
 constexpr double kNsPerSecond = 1e9;
+// Weight of each new callback gap in the pace estimate (a time constant of
+// about 16 callbacks, a third of a second), and the gaps it ignores: a
+// callback delayed by the scheduler says nothing about the device's pace.
+constexpr double kPaceWeight = 1.0 / 16.0;
+constexpr double kPaceGapMin = 0.5;
+constexpr double kPaceGapMax = 1.5;
+// The pace stays within this share of the nominal rate.
+constexpr double kPaceLimit = 0.05;
 
 }  // namespace
 
@@ -19,7 +27,10 @@ std::int64_t MonotonicNs()
     return static_cast<std::int64_t>(now.tv_sec) * 1000000000LL + now.tv_nsec;
 }
 
-Clock::Clock(int rate, std::int64_t latencyFrames) : rate_(rate), latency_(latencyFrames) {}
+Clock::Clock(int rate, std::int64_t latencyFrames)
+    : latency_(latencyFrames), nominalNsPerFrame_(kNsPerSecond / rate), nsPerFrame_(nominalNsPerFrame_)
+{
+}
 
 void Clock::Seek(std::int64_t frame, std::int64_t nowNs)
 {
@@ -52,6 +63,17 @@ void Clock::Buffer(std::int64_t startFrame, int frames, std::int64_t nowNs)
 {
     if (!running_ || freeRunning_)
         return;
+    if (startFrame == lastBufferEnd_ && lastBufferFrames_ > 0) {
+        const double gap = static_cast<double>(nowNs - lastBufferNs_) / lastBufferFrames_;
+        if (gap > kPaceGapMin * nominalNsPerFrame_ && gap < kPaceGapMax * nominalNsPerFrame_) {
+            nsPerFrame_ += kPaceWeight * (gap - nsPerFrame_);
+            nsPerFrame_ = std::clamp(nsPerFrame_, nominalNsPerFrame_ * (1.0 - kPaceLimit),
+                                     nominalNsPerFrame_ * (1.0 + kPaceLimit));
+        }
+    }
+    lastBufferNs_ = nowNs;
+    lastBufferEnd_ = startFrame + frames;
+    lastBufferFrames_ = frames;
     // The device still holds `latency_` frames handed over earlier; the first
     // frame of this buffer is heard once they have played.
     anchorFrame_ = static_cast<double>(startFrame - latency_);
@@ -63,7 +85,8 @@ void Clock::Buffer(std::int64_t startFrame, int frames, std::int64_t nowNs)
 double Clock::Read(std::int64_t nowNs)
 {
     if (running_ && haveAnchor_) {
-        double position = anchorFrame_ + static_cast<double>(nowNs - anchorNs_) * rate_ / kNsPerSecond;
+        const double perFrame = freeRunning_ ? nominalNsPerFrame_ : nsPerFrame_;
+        double position = anchorFrame_ + static_cast<double>(nowNs - anchorNs_) / perFrame;
         // A late callback must not let the clock run ahead of what the device
         // was given; it waits there for the next buffer instead.
         if (!freeRunning_)

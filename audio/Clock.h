@@ -47,7 +47,6 @@ public:
     double Read(std::int64_t nowNs);
 
 private:
-    double rate_;
     std::int64_t latency_;
     bool freeRunning_ = false;
     bool running_ = false;
@@ -62,6 +61,15 @@ private:
     double anchorFrame_ = 0.0;
     std::int64_t anchorNs_ = 0;
     double cap_ = 0.0;
+
+    // The device's own pace, learnt from the gaps between its callbacks: a
+    // device that runs a little fast or slow (SDL's dummy driver sleeps whole
+    // milliseconds) would otherwise make the clock stall at every cap.
+    double nominalNsPerFrame_;
+    double nsPerFrame_;
+    std::int64_t lastBufferNs_ = 0;
+    std::int64_t lastBufferEnd_ = -1;
+    int lastBufferFrames_ = 0;
 };
 
 // The monotonic clock the music clock runs on, in nanoseconds.

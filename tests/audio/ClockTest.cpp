@@ -56,12 +56,16 @@ TEST(Clock, InterpolatesBetweenCallbacksNeverRunsAheadNeverBack)
             last = now;
         }
     }
-    // Regular callbacks: the reading is the straight line through them.
-    t += kPeriod;
-    clock.Buffer(start, kBuffer, t);
-    t += kPeriod;
-    clock.Buffer(start + kBuffer, kBuffer, t);
-    EXPECT_NEAR(clock.Read(t + 7 * kMs), start + Frames(7), 0.01);
+    // A device that runs 1 % fast: the clock learns its pace and follows the
+    // straight line through its callbacks instead of stalling at each cap.
+    const std::int64_t fast = kPeriod * 99 / 100;
+    for (int i = 0; i < 200; ++i, start += kBuffer) {
+        t += fast;
+        clock.Buffer(start, kBuffer, t);
+    }
+    const double from = clock.Read(t + 2 * kMs);
+    EXPECT_NEAR(clock.Read(t + 20 * kMs) - from, Frames(18) / 0.99, 0.5);
+    EXPECT_NEAR(from, start - 2 * kBuffer + Frames(2) / 0.99, 0.5);
 }
 
 TEST(Clock, StopsAtTheEndAndSnapsOnPause)

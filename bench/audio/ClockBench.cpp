@@ -1,0 +1,141 @@
+// Music clock smoothness: reads the position every few ms while the music
+// plays on SDL's dummy driver, and compares it with the wall clock (step
+// jitter) and with the device's consumed-sample count (drift).
+// Usage: clock_bench <music.mp3> [seconds=20] [interval_us=2000]
+#include "audio/Music.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int kRate = 44100;
+constexpr int kStartMs = 1000;
+
+long long NowNs()
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1000000000LL + now.tv_nsec;
+}
+
+struct Reading {
+    long long ns;  // midpoint of the call
+    double exactMs;
+    int ms;
+};
+
+// Standard deviation of (position step - wall step), in ms.
+template <typename Position>
+double StepJitter(const std::vector<Reading>& readings, Position position)
+{
+    double sum = 0.0, sumSquares = 0.0;
+    const std::size_t n = readings.size() - 1;
+    for (std::size_t i = 1; i < readings.size(); ++i) {
+        const double d = (position(readings[i]) - position(readings[i - 1])) -
+                         (readings[i].ns - readings[i - 1].ns) / 1e6;
+        sum += d;
+        sumSquares += d * d;
+    }
+    const double mean = sum / n;
+    return std::sqrt(std::max(0.0, sumSquares / n - mean * mean));
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s <music.mp3> [seconds] [interval_us]\n", argv[0]);
+        return 2;
+    }
+    const double seconds = argc > 2 ? std::atof(argv[2]) : 20.0;
+    const int intervalUs = argc > 3 ? std::atoi(argv[3]) : 2000;
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    if (!music::Init(kRate)) {
+        std::fprintf(stderr, "no audio output\n");
+        return 1;
+    }
+    music::Stream* stream = music::StreamOpen(argv[1]);
+    const int channel = music::StreamPlayPaused(stream);
+    music::StreamSetTime(stream, kStartMs);
+
+    std::vector<music::DeviceBuffer> buffers;
+    buffers.reserve(static_cast<std::size_t>(seconds * kRate / 256) + 1000);
+    std::vector<Reading> readings;
+    readings.reserve(static_cast<std::size_t>(seconds * 1e6 / intervalUs) + 1000);
+    music::TraceDevice(&buffers);
+    music::SetPaused(channel, false);
+    const long long end = NowNs() + static_cast<long long>(seconds * 1e9);
+    while (NowNs() < end) {
+        const long long before = NowNs();
+        const double exact = music::StreamGetTimeExact(stream);
+        const int ms = music::StreamGetTime(stream);
+        readings.push_back({(before + NowNs()) / 2, exact, ms});
+        usleep(static_cast<useconds_t>(intervalUs));
+    }
+    music::TraceDevice(nullptr);
+    const double latency = music::DeviceLatencyFrames();
+    music::Close();
+
+    // Drift: the consumed-sample count, less the device buffer, on the line
+    // through the callbacks on either side of the reading.
+    double worst = 0.0, sumOff = 0.0;
+    std::vector<double> offs;
+    long compared = 0;
+    std::size_t b = 0;
+    for (const Reading& r : readings) {
+        while (b + 1 < buffers.size() && buffers[b + 1].timeNs <= r.ns)
+            ++b;
+        if (b + 1 >= buffers.size() || buffers[b].timeNs > r.ns || b == 0)
+            continue;  // before the second buffer or after the last: no line
+        const auto& from = buffers[b];
+        const auto& to = buffers[b + 1];
+        const double share = double(r.ns - from.timeNs) / double(to.timeNs - from.timeNs);
+        const double heard = from.startFrame - latency + share * double(to.startFrame - from.startFrame);
+        const double off = r.exactMs - heard * 1000.0 / kRate;
+        worst = std::max(worst, std::abs(off));
+        offs.push_back(std::abs(off));
+        sumOff += off;
+        ++compared;
+    }
+
+    long long periods = 0;
+    double longest = 0.0;
+    for (std::size_t i = 1; i < buffers.size(); ++i) {
+        longest = std::max(longest, (buffers[i].timeNs - buffers[i - 1].timeNs) / 1e6);
+        ++periods;
+    }
+    const double deviceRate = buffers.size() > 1
+                                  ? double(buffers.back().startFrame - buffers.front().startFrame) /
+                                        ((buffers.back().timeNs - buffers.front().timeNs) / 1e9)
+                                  : 0.0;
+    const double exactJitter = StepJitter(readings, [](const Reading& r) { return r.exactMs; });
+    const double msJitter = StepJitter(readings, [](const Reading& r) { return double(r.ms); });
+    bool backwards = false;
+    for (std::size_t i = 1; i < readings.size(); ++i)
+        backwards = backwards || readings[i].exactMs < readings[i - 1].exactMs;
+
+    std::printf("readings %zu over %.1f s, every %d us; device buffers %lld (latency %.0f frames), "
+                "device rate %.1f Hz, longest callback gap %.2f ms\n",
+                readings.size(), seconds, intervalUs, periods, latency, deviceRate, longest);
+    std::printf("step jitter: %.3f ms (fractional position), %.3f ms (integer ms as the script sees it)\n",
+                exactJitter, msJitter);
+    std::sort(offs.begin(), offs.end());
+    const auto percentile = [&](double p) { return offs.empty() ? 0.0 : offs[std::size_t(p * (offs.size() - 1))]; };
+    long late = 0;
+    for (std::size_t i = 1; i < buffers.size(); ++i)
+        late += (buffers[i].timeNs - buffers[i - 1].timeNs) / 1e6 > 1.5 * 1000.0 * buffers[i - 1].frames / kRate;
+    std::printf("off consumed samples: max %.3f ms, p99 %.3f ms, p50 %.3f ms, mean %+.3f ms over %ld readings; "
+                "callbacks over 1.5 periods late: %ld; went backwards: %s\n",
+                worst, percentile(0.99), percentile(0.5), compared ? sumOff / compared : 0.0, compared, late,
+                backwards ? "yes" : "no");
+    std::printf("music clock: step jitter %.3f ms (goal <= 0.5), max %.3f ms off consumed samples (goal <= 1)\n",
+                exactJitter, worst);
+    return 0;
+}
