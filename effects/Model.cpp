@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include <lib3ds/camera.h>
 #include <lib3ds/light.h>
@@ -159,12 +160,18 @@ int Model::Render(int msec)
 
     if (maxLights_ == 0)
         glGetIntegerv(GL_MAX_LIGHTS, &maxLights_);
+    // GL lights this Render switched on that were off before. glPopAttrib
+    // should switch them off again, but some drivers (Mesa 22) restore light
+    // enables only with the lighting group, so they are switched off by hand.
+    std::vector<GLenum> switchedOn;
     int index = 0;
     for (Lib3dsLight* light = scene->lights; light && index < maxLights_; light = light->next, ++index) {
         Lib3dsNode* node = lib3ds_file_node_by_name(scene, light->name, LIB3DS_LIGHT_NODE);
         if (!node)
             continue;  // a light without a keyframer node has no position or colour
         const GLenum glLight = static_cast<GLenum>(GL_LIGHT0 + index);
+        if (!glIsEnabled(glLight))
+            switchedOn.push_back(glLight);
         glEnable(glLight);
         glLightf(glLight, GL_QUADRATIC_ATTENUATION, kQuadraticAttenuation);
         glLightf(glLight, GL_LINEAR_ATTENUATION, kLinearAttenuation);
@@ -184,6 +191,8 @@ int Model::Render(int msec)
         glPopMatrix();
     }
 
+    for (GLenum glLight : switchedOn)
+        glDisable(glLight);
     glPopAttrib();
     return 0;
 }

@@ -125,6 +125,7 @@ struct Node {
     Track<Vec3> col;
     Track<float> fov;
     Track<float> roll;
+    bool hasTarget = false;  // a target node follows this one
 };
 
 struct Camera {
@@ -139,6 +140,7 @@ struct Light {
     Vec3 color{1, 1, 1};
     bool spot = false;
     Vec3 target;
+    bool node = true;  // false: a light without keyframer node
 };
 
 struct Scene {
@@ -485,7 +487,7 @@ private:
         Camera camera;
         if (!Name(&camera.name))
             return false;
-        bool havePos = false, haveTarget = false;
+        bool havePos = false, haveTarget = false, withTarget = true;
         while (More()) {
             const std::string option = words_[next_++];
             bool ok;
@@ -497,6 +499,8 @@ private:
                 ok = Number(&camera.fov);
             else if (option == "roll")
                 ok = Number(&camera.roll);
+            else if (option == "notarget")
+                ok = true, withTarget = false;
             else
                 return Fail("unknown camera option: " + option);
             if (!ok)
@@ -510,9 +514,12 @@ private:
         node.pos[0] = camera.pos;
         node.fov[0] = camera.fov;
         node.roll[0] = camera.roll;
+        node.hasTarget = withTarget;
         const std::size_t cameraIndex = scene_.nodes.size() - 1;
-        Node& target = AddNode(NodeKind::Target, camera.name);
-        target.pos[0] = camera.target;
+        if (withTarget) {
+            Node& target = AddNode(NodeKind::Target, camera.name);
+            target.pos[0] = camera.target;
+        }
         lastNode_ = cameraIndex;
         return true;
     }
@@ -532,6 +539,8 @@ private:
                 ok = Vector(&light.color);
             else if (option == "spot")
                 ok = Vector(&light.target), light.spot = true;
+            else if (option == "nonode")
+                ok = true, light.node = false;
             else
                 return Fail("unknown light option: " + option);
             if (!ok)
@@ -540,10 +549,15 @@ private:
         if (!havePos)
             return Fail("a light needs pos");
         scene_.lights.push_back(light);
+        if (!light.node) {
+            lastNode_ = kNone;
+            return true;
+        }
         Node& node = AddNode(light.spot ? NodeKind::SpotLight : NodeKind::Light, light.name);
         node.pos[0] = light.pos;
         node.col[0] = light.color;
         const std::size_t lightIndex = scene_.nodes.size() - 1;
+        node.hasTarget = light.spot;
         if (light.spot) {
             Node& target = AddNode(NodeKind::SpotTarget, light.name);
             target.pos[0] = light.target;
@@ -587,7 +601,7 @@ private:
             if (!Number(&f))
                 return false;
             (track == "fov" ? node->fov : node->roll)[frame] = f;
-        } else if (track == "target" && (camera || kind == NodeKind::SpotLight)) {
+        } else if (track == "target" && node->hasTarget) {
             if (!Vector(&v))
                 return false;
             // The target node follows its camera or spot in the node list.

@@ -33,11 +33,11 @@
 //       scale 1. P names an earlier node (the first declared with that name;
 //       "target:P" picks a camera's or spot's target). id/parentid override
 //       the numbers written to the file (to craft broken hierarchies).
-//   camera NAME pos X Y Z target X Y Z [fov DEG] [roll DEG]
-//       a camera, its camera node and its target node.
-//   light NAME pos X Y Z [color R G B] [spot TX TY TZ]
+//   camera NAME pos X Y Z target X Y Z [fov DEG] [roll DEG] [notarget]
+//       a camera, its camera node and its target node ("notarget": none).
+//   light NAME pos X Y Z [color R G B] [spot TX TY TZ] [nonode]
 //       an omni light (or a spot light aimed at T) and its light node (plus
-//       the spot's target node).
+//       the spot's target node); "nonode" leaves the keyframer nodes out.
 //
 //   Keys, for the last node declared (a key at an existing frame replaces it):
 //   pos FRAME X Y Z                 position (object, camera, light)
