@@ -1,0 +1,288 @@
+// Loading scenes without a GL context: what the scene tool writes comes back
+// through lib3ds as described, and hostile files are refused with -1 instead
+// of crashing or hanging the player.
+#include "effects/Model.h"
+#include "effects/SceneCheck.h"
+#include "tests/model/ModelScenes.h"
+
+#include <gtest/gtest.h>
+
+#include <lib3ds/camera.h>
+#include <lib3ds/light.h>
+#include <lib3ds/mesh.h>
+
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+using model_test::ScratchDir;
+using scene3ds::Damage;
+
+namespace {
+
+const char kShowScene[] =
+    "frames 250\n"
+    "material Wood texture wood.png shininess 0.2\n"
+    "material Red diffuse 0.9 0.1 0.1 specular 0.5 0.5 0.5 shininess 0.5\n"
+    "box Crate 2 material Wood uv smooth\n"
+    "quad Floor 20 material Red at 0 0 -1\n"
+    "mesh Mixed\npoint 0 0 0\npoint 1 0 0\npoint 0 0 1\npoint 1 0 1\n"
+    "face 0 1 3 Red\nface 0 3 2\nend\n"
+    "object Crate pivot 0.5 0 0\n"
+    "rot 125 90 0 0 1\nrot 250 90 0 0 1\n"
+    "scl 250 2 2 2\n"
+    "object Floor\n"
+    "object $$$DUMMY instance Helper\n"
+    "object Mixed parent $$$DUMMY\n"
+    "camera Cam pos 0 -12 4 target 0 0 0\n"
+    "pos 125 8 -8 6\npos 250 0 -12 4\n"
+    "light Key pos 5 -5 8 color 1 1 0.9\n"
+    "light Spot pos -6 -3 2 color 0.3 0.3 0.5 spot 0 0 0\n"
+    "color 100 1 0 0\n";
+
+int Keys(Lib3dsLin3Track& track)
+{
+    int n = 0;
+    for (Lib3dsLin3Key* k = track.keyL; k; k = k->next)
+        ++n;
+    return n;
+}
+
+TEST(SceneTool, WritesWhatTheDescriptionSays)
+{
+    ScratchDir dir;
+    const std::string file = dir.Scene("show.3ds", kShowScene);
+    std::string why;
+    Lib3dsFile* scene = scene_check::LoadScene(file.c_str(), &why);
+    ASSERT_NE(scene, nullptr) << why;
+    EXPECT_EQ(scene->segment_to, 250);
+
+    Lib3dsMaterial* wood = lib3ds_file_material_by_name(scene, "Wood");
+    ASSERT_NE(wood, nullptr);
+    EXPECT_STREQ(wood->texture1_map.name, "wood.png");
+    EXPECT_FLOAT_EQ(wood->shininess, 0.2f);
+    Lib3dsMaterial* red = lib3ds_file_material_by_name(scene, "Red");
+    ASSERT_NE(red, nullptr);
+    EXPECT_FLOAT_EQ(red->diffuse[0], 0.9f);
+    EXPECT_FLOAT_EQ(red->specular[1], 0.5f);
+    EXPECT_STREQ(red->texture1_map.name, "");
+
+    Lib3dsMesh* crate = lib3ds_file_mesh_by_name(scene, "Crate");
+    ASSERT_NE(crate, nullptr);
+    EXPECT_EQ(crate->points, 24u);
+    EXPECT_EQ(crate->texels, 24u);
+    EXPECT_EQ(crate->faces, 12u);
+    EXPECT_STREQ(crate->faceL[5].material, "Wood");
+    EXPECT_EQ(crate->faceL[0].smoothing, 1u);
+    Lib3dsMesh* floor = lib3ds_file_mesh_by_name(scene, "Floor");
+    ASSERT_NE(floor, nullptr);
+    EXPECT_EQ(floor->texels, 0u);
+    EXPECT_FLOAT_EQ(floor->matrix[3][2], -1.0f);  // "at" is the mesh matrix's translation
+    EXPECT_FLOAT_EQ(floor->pointL[0].pos[2], -11.0f);
+    Lib3dsMesh* mixed = lib3ds_file_mesh_by_name(scene, "Mixed");
+    ASSERT_NE(mixed, nullptr);
+    EXPECT_STREQ(mixed->faceL[0].material, "Red");
+    EXPECT_STREQ(mixed->faceL[1].material, "");
+
+    Lib3dsNode* crateNode = lib3ds_file_node_by_name(scene, "Crate", LIB3DS_OBJECT_NODE);
+    ASSERT_NE(crateNode, nullptr);
+    EXPECT_FLOAT_EQ(crateNode->data.object.pivot[0], 0.5f);
+    EXPECT_EQ(Keys(crateNode->data.object.scl_track), 2);
+    Lib3dsNode* dummy = lib3ds_file_node_by_name(scene, "$$$DUMMY", LIB3DS_OBJECT_NODE);
+    ASSERT_NE(dummy, nullptr);
+    EXPECT_STREQ(dummy->data.object.instance, "Helper");
+    ASSERT_NE(dummy->childs, nullptr);
+    EXPECT_STREQ(dummy->childs->name, "Mixed");
+
+    ASSERT_NE(scene->cameras, nullptr);
+    Lib3dsNode* camera = lib3ds_file_node_by_name(scene, "Cam", LIB3DS_CAMERA_NODE);
+    ASSERT_NE(camera, nullptr);
+    EXPECT_EQ(Keys(camera->data.camera.pos_track), 3);
+    EXPECT_NE(lib3ds_file_node_by_name(scene, "Cam", LIB3DS_TARGET_NODE), nullptr);
+
+    Lib3dsLight* spot = lib3ds_file_light_by_name(scene, "Spot");
+    ASSERT_NE(spot, nullptr);
+    EXPECT_TRUE(spot->spot_light);
+    EXPECT_FALSE(lib3ds_file_light_by_name(scene, "Key")->spot_light);
+    Lib3dsNode* spotNode = lib3ds_file_node_by_name(scene, "Spot", LIB3DS_LIGHT_NODE);
+    ASSERT_NE(spotNode, nullptr);
+    EXPECT_EQ(Keys(spotNode->data.light.col_track), 2);
+    EXPECT_NE(lib3ds_file_node_by_name(scene, "Spot", LIB3DS_SPOT_NODE), nullptr);
+    lib3ds_file_free(scene);
+}
+
+TEST(SceneTool, RefusesADescriptionItCannotRead)
+{
+    std::string bytes, error;
+    EXPECT_FALSE(scene3ds::BuildScene("quad Q\n", &bytes, &error));
+    EXPECT_EQ(error, "line 1: missing word after 'Q'");
+    EXPECT_FALSE(scene3ds::BuildScene("frames 10\nspin 0 1\n", &bytes, &error));
+    EXPECT_EQ(error, "line 2: unknown statement: spin");
+    EXPECT_FALSE(scene3ds::BuildScene("mesh M\npoint 0 0 0\n", &bytes, &error));
+    EXPECT_FALSE(scene3ds::BuildScene("object A parent Nobody\n", &bytes, &error));
+}
+
+// ---------------------------------------------------------------------------
+// Hostile files
+
+class BadScene : public ::testing::Test {
+protected:
+    // SetParams on a fresh Model: -1 and no scene, and why the loader refused.
+    void ExpectRefused(const std::string& file, const char* what)
+    {
+        std::string why;
+        Lib3dsFile* loaded = scene_check::LoadScene(file.c_str(), &why);
+        EXPECT_EQ(loaded, nullptr) << what;
+        if (loaded)
+            lib3ds_file_free(loaded);
+        EXPECT_FALSE(why.empty()) << what;
+        Model model;
+        EXPECT_EQ(model.SetParams(file.c_str(), 25, 1, 2, 3), -1) << what << ": " << why;
+        EXPECT_EQ(model.scene, nullptr) << what;
+        EXPECT_EQ(model.fps, 25) << what;
+        EXPECT_EQ(model.Render(1000), 0) << what;
+    }
+    std::string Bytes(const std::string& description, Damage damage = Damage::None)
+    {
+        std::string bytes, error;
+        EXPECT_TRUE(scene3ds::BuildScene(description, &bytes, &error, damage)) << error;
+        return bytes;
+    }
+
+    ScratchDir dir_;
+};
+
+const char kGood[] =
+    "material M diffuse 1 0 0\n"
+    "quad Q 2 material M uv\nobject Q\n"
+    "camera Cam pos 0 -20 0 target 0 0 0\n";
+
+TEST_F(BadScene, CraftedFilesAreRefused)
+{
+    struct Case {
+        const char* what;
+        std::string description;
+        Damage damage;
+    } cases[] = {
+        {"zero-size chunk", kGood, Damage::ZeroSizeChunk},
+        {"material group index past the faces", kGood, Damage::MatGroupIndex},
+        {"truncated file", kGood, Damage::Truncate},
+        {"face index past the points", "mesh T\npoint 0 0 0\npoint 1 0 0\npoint 0 0 1\nface 0 1 9\nend\nobject T\n",
+         Damage::None},
+        {"node parent cycle", "object A id 1 parentid 2\nobject B id 2 parentid 1\n", Damage::None},
+        {"node its own parent", "object A id 7 parentid 7\n", Damage::None},
+    };
+    for (const Case& c : cases)
+        ExpectRefused(dir_.Scene("bad.3ds", c.description, c.damage), c.what);
+}
+
+TEST_F(BadScene, UnreadableFilesAreRefused)
+{
+    dir_.Write("text.3ds", "this is not a scene\n");
+    dir_.Write("empty.3ds", "");
+    ExpectRefused(dir_.path() + "/text.3ds", "text");
+    ExpectRefused(dir_.path() + "/empty.3ds", "empty");
+    ExpectRefused(dir_.path() + "/missing.3ds", "missing");
+    ExpectRefused(dir_.path(), "a directory");
+    Model model;
+    EXPECT_EQ(model.SetParams(nullptr, 25, 0, 0, 0), -1);
+}
+
+TEST_F(BadScene, DamagedChunkTreesAreRefused)
+{
+    const std::string good = Bytes(kGood);
+    // The main chunk's size: past the file, and below a header.
+    std::string longer = good;
+    longer[2] = static_cast<char>(static_cast<unsigned char>(longer[2]) + 1);
+    dir_.Write("longer.3ds", longer);
+    ExpectRefused(dir_.path() + "/longer.3ds", "main chunk longer than the file");
+    std::string tiny = good;
+    std::memset(&tiny[2], 0, 4);
+    tiny[2] = 3;
+    dir_.Write("tiny.3ds", tiny);
+    ExpectRefused(dir_.path() + "/tiny.3ds", "main chunk smaller than its header");
+
+    // A track claiming far more keys than its chunk holds: the key count of
+    // the first position track (chunk B020: header, flags, 8 bytes, count).
+    std::string keys = good;
+    const std::size_t track = keys.find(std::string("\x20\xB0", 2));
+    ASSERT_NE(track, std::string::npos);
+    keys[track + 6 + 10] = '\x7F';
+    keys[track + 6 + 13] = '\x7F';
+    dir_.Write("keys.3ds", keys);
+    ExpectRefused(dir_.path() + "/keys.3ds", "key count past the chunk");
+
+    // A chunk inside the keyframer data overrunning its parent.
+    std::string overrun = good;
+    const std::size_t node = overrun.find(std::string("\x02\xB0", 2));
+    ASSERT_NE(node, std::string::npos);
+    overrun[node + 2] = '\x7F';
+    dir_.Write("overrun.3ds", overrun);
+    ExpectRefused(dir_.path() + "/overrun.3ds", "chunk overrunning its parent");
+
+    // Zero-size colour chunks inside an ambient light, a solid background and
+    // a default view (chunks lib3ds reads but the check does not walk): the
+    // parser would loop for ever and is stopped by the reader's budget.
+    for (const char* container : {"\x00\x21", "\x00\x12", "\x00\x30"}) {
+        std::string looping = good;
+        const std::string inner = std::string("\x10\x00", 2) + std::string(4, '\0');
+        std::string chunk = std::string(container, 2) + std::string("\x0C\x00\x00\x00", 4) + inner;
+        const std::size_t editor = 6 + 10;  // after the main header and the version chunk
+        ASSERT_EQ(looping.substr(editor, 2), std::string("\x3D\x3D", 2));
+        looping.insert(editor + 6, chunk);
+        for (std::size_t sizeAt : {std::size_t{2}, editor + 2}) {
+            uint32_t size;
+            std::memcpy(&size, &looping[sizeAt], 4);
+            size += static_cast<uint32_t>(chunk.size());
+            std::memcpy(&looping[sizeAt], &size, 4);
+        }
+        dir_.Write("looping.3ds", looping);
+        ExpectRefused(dir_.path() + "/looping.3ds", "zero-size chunk in an unchecked container");
+    }
+}
+
+TEST_F(BadScene, MeshesTheNormalCalculationCannotHoldAreRefused)
+{
+    // A fan of smoothed faces around point 0: 128 fit lib3ds's normal
+    // calculation, 129 would overrun it.
+    auto fan = [](int faces, bool smooth) {
+        std::ostringstream text;
+        text << "mesh Fan" << (smooth ? " smooth" : "") << "\npoint 0 0 0\n";
+        for (int i = 0; i <= faces; ++i)
+            text << "point " << std::cos(i * 0.02) << " 0 " << std::sin(i * 0.02) << "\n";
+        for (int i = 1; i <= faces; ++i)
+            text << "face 0 " << i << " " << i + 1 << "\n";
+        text << "end\nobject Fan\n";
+        return text.str();
+    };
+    ExpectRefused(dir_.Scene("fan.3ds", fan(129, true)), "129 smoothed faces at a vertex");
+    Model fine;
+    EXPECT_EQ(fine.SetParams(dir_.Scene("fan128.3ds", fan(128, true)).c_str(), 25, 0, 0, 0), 0);
+    Model flat;
+    EXPECT_EQ(flat.SetParams(dir_.Scene("flat.3ds", fan(200, false)).c_str(), 25, 0, 0, 0), 0);
+}
+
+TEST_F(BadScene, NodeHierarchiesDeeperThanTheLimitAreRefused)
+{
+    auto chain = [](int depth) {
+        std::string text = "object N0\n";
+        for (int i = 1; i < depth; ++i)
+            text += "object N" + std::to_string(i) + " parent N" + std::to_string(i - 1) + "\n";
+        return text;
+    };
+    Model fine;
+    EXPECT_EQ(fine.SetParams(dir_.Scene("deep64.3ds", chain(scene_check::kMaxNodeDepth)).c_str(), 25, 0, 0, 0), 0);
+    ExpectRefused(dir_.Scene("deep65.3ds", chain(scene_check::kMaxNodeDepth + 1)), "65 nodes deep");
+}
+
+TEST_F(BadScene, AGoodFileLoadsAfterABadOne)
+{
+    Model model;
+    EXPECT_EQ(model.SetParams(dir_.Scene("bad.3ds", kGood, Damage::ZeroSizeChunk).c_str(), 25, 0, 0, 0), -1);
+    EXPECT_EQ(model.SetParams(dir_.Scene("good.3ds", kGood).c_str(), 30, 0, 0, 0), 0);
+    EXPECT_NE(model.scene, nullptr);
+    EXPECT_EQ(model.fps, 30);
+}
+
+}  // namespace
