@@ -70,8 +70,10 @@ int main(int argc, char** argv)
 
     // The player's window: windowed 800 x 600, 32 bits, double-buffered.
     setenv("SDL_VIDEODRIVER", "x11", 0);
-    if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_NOPARACHUTE) < 0)
+    if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_NOPARACHUTE) < 0) {
+        std::fprintf(stderr, "no video: %s\n", SDL_GetError());
         return 1;
+    }
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
     const Uint32 flags = SDL_OPENGL | SDL_HWPALETTE | SDL_HWSURFACE | SDL_HWACCEL | SDL_DOUBLEBUF;
     if (!SDL_SetVideoMode(kWidth, kHeight, 32, flags)) {

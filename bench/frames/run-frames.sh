@@ -20,15 +20,27 @@ trap 'rm -rf "$show"' EXIT
 cp "$script" "$show/main.pl"
 cp "$music" "$show/derure.mp3"
 
-# "<wall fps> <frames per CPU second>" from a result line.
-rates() { sed -n 's/.*: \([0-9.]*\) fps, \([0-9.]*\) frames per CPU second.*/\1 \2/p'; }
+# Runs one side and sets wall and cpu from its result line. A loaded virtual
+# X server now and then refuses a connection, so a run that gives no result
+# is shown and tried again, twice at most, before it counts as 0.
+measure() {
+  local output attempt
+  for attempt in 1 2 3; do
+    output=$("$@" 2>&1) || true
+    if read -r wall cpu < <(sed -n 's/.*: \([0-9.]*\) fps, \([0-9.]*\) frames per CPU second.*/\1 \2/p' <<<"$output"); then
+      return
+    fi
+    echo "no result from $1 (attempt $attempt): $output" >&2
+  done
+  wall=0 cpu=0
+}
 max() { awk -v a="$1" -v b="$2" 'BEGIN { print (a > b ? a : b) }'; }
 playerWall=0 playerCpu=0 plainWall=0 plainCpu=0
 for round in 1 2 3; do
-  read -r wall cpu < <("$plain" "$effect" "$objects" "$frames" | rates)
+  measure "$plain" "$effect" "$objects" "$frames"
   plainWall=$(max "$plainWall" "$wall") plainCpu=$(max "$plainCpu" "$cpu")
   echo "round $round: plain  $wall fps, $cpu frames per CPU second"
-  read -r wall cpu < <(cd "$show" && "$player" -w | rates)
+  measure env -C "$show" "$player" -w
   playerWall=$(max "$playerWall" "$wall") playerCpu=$(max "$playerCpu" "$cpu")
   echo "round $round: player $wall fps, $cpu frames per CPU second"
 done
