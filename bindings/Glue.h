@@ -157,7 +157,10 @@ inline const char* ReadString(pTHX_ HV* hash, const char* key)
     return SvPV_nolen(value);
 }
 
-// Raw bytes of any value, in its string form; null for an absent key.
+// Raw bytes of any value, in its string form; null for an absent key. A
+// string the runtime holds as UTF-8 (after joining it with text, say) gives
+// its characters as bytes when they all fit in one; the script's value stays
+// as it is.
 inline const char* ReadBytes(pTHX_ HV* hash, const char* key, STRLEN* length)
 {
     SV* value = Fetch(aTHX_ hash, key);
@@ -165,7 +168,14 @@ inline const char* ReadBytes(pTHX_ HV* hash, const char* key, STRLEN* length)
         *length = 0;
         return nullptr;
     }
-    return SvPV(value, *length);
+    const char* bytes = SvPV(value, *length);
+    if (SvUTF8(value)) {
+        SV* copy = sv_2mortal(newSVpvn(bytes, *length));
+        SvUTF8_on(copy);
+        if (sv_utf8_downgrade(copy, TRUE))
+            return SvPV(copy, *length);
+    }
+    return bytes;
 }
 
 // ---------------------------------------------------------------------------

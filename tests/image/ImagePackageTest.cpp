@@ -86,6 +86,11 @@ TEST_F(ImagePackage, KeysAreReadWithTheirOwnReaders)
     EXPECT_EQ(image->pictureWidth(), 2);
     image = DrawWith("$i->SetParams({image => 'key', imagedata => $red, width => 2, height => 1})");
     EXPECT_STREQ(image->sourceName(), "key");
+
+    // Pixel data held as UTF-8 inside the runtime still means its bytes.
+    DrawWith("my $wide = $red; utf8::upgrade($wide); $i->SetParams({imagedata => $wide, width => 4, height => 2,"
+             " x => -0.5, size => 1, alpha => 1, r => 1, g => 1, b => 1}); utf8::is_utf8($wide) or die");
+    EXPECT_TRUE(IsRed(At(0.0, -0.25)));
 }
 
 TEST_F(ImagePackage, HandlesResultsAndUsageMessages)
