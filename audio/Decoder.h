@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -48,7 +49,8 @@ private:
     bool SourceFrame(std::int64_t index, float* left, float* right);
 
     mpg123_handle_struct* handle_ = nullptr;
-    int fd_ = -1;
+    std::FILE* file_ = nullptr;
+    std::vector<char> readBuffer_;  // the file's stdio buffer
     int inRate_ = 0;
     int inChannels_ = 0;
     int outRate_ = 0;

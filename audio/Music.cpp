@@ -17,11 +17,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 
 namespace music {
 
@@ -73,25 +71,6 @@ struct Output {
 };
 
 Output output;
-
-// A music file opened and scanned ahead of StreamOpen (see Prepare).
-struct Opened {
-    std::unique_ptr<Decoder> decoder;
-    std::string reason;
-};
-struct Preparation {
-    std::string path;
-    int rate = 0;
-    std::future<Opened> result;
-};
-Preparation preparation;
-
-Opened OpenMusic(const std::string& path, int rate)
-{
-    Opened opened;
-    opened.decoder = Decoder::Open(path, rate, &opened.reason);
-    return opened;
-}
 
 // SDL's audio thread, with the audio lock held: the next device buffer.
 void Fill(void*, Uint8* bytes, int length)
@@ -183,31 +162,15 @@ void Close()
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
 }
 
-void Prepare(const char* path)
-{
-    auto promise = std::make_shared<std::promise<Opened>>();
-    preparation.path = path ? path : "";
-    preparation.rate = output.rate;
-    preparation.result = promise->get_future();
-    // Detached: when start-up fails before StreamOpen the process may end
-    // while it still scans; it touches nothing but its own promise.
-    std::thread([promise, path = preparation.path, rate = preparation.rate] {
-        promise->set_value(OpenMusic(path, rate));
-    }).detach();
-}
-
 Stream* StreamOpen(const char* path)
 {
     const std::string name = path ? path : "";
-    Opened opened;
-    if (preparation.result.valid() && preparation.path == name && preparation.rate == output.rate)
-        opened = preparation.result.get();
-    else
-        opened = OpenMusic(name, output.rate);
-    if (!opened.decoder)
+    std::string reason;
+    std::unique_ptr<Decoder> decoder = Decoder::Open(name, output.rate, &reason);
+    if (!decoder)
         std::fprintf(stderr, "music: cannot play \"%s\": %s; the show runs on a silent clock\n", name.c_str(),
-                     opened.reason.c_str());
-    output.streams.push_back(std::make_unique<Stream>(name, std::move(opened.decoder), output.rate, output.latency));
+                     reason.c_str());
+    output.streams.push_back(std::make_unique<Stream>(name, std::move(decoder), output.rate, output.latency));
     return output.streams.back().get();
 }
 

@@ -30,12 +30,6 @@ bool Init(int mixRate);
 // Closes the output and releases every stream. Safe after a failed Init.
 void Close();
 
-// Starts opening and scanning a music file on a worker thread, so that the
-// work overlaps whatever the caller does next (opening the window). Prints
-// nothing and needs no output: StreamOpen of the same path takes the result
-// and reports a missing or undecodable file then, as it would have.
-void Prepare(const char* path);
-
 // Opens a music file for streaming with accurate (sample-exact) seeking.
 // Never null once Init succeeded: a file that cannot be opened or decoded gives
 // a silent clock stream (0 until unpaused, then real time; seeks work), and one

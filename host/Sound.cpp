@@ -14,8 +14,6 @@ constexpr int kMixRate = 44100;
 
 }  // namespace
 
-void PrepareSound(const char* fileName) { music::Prepare(fileName); }
-
 int InitSound(const char* fileName)
 {
     if (!music::Init(kMixRate)) {

@@ -7,10 +7,6 @@ namespace host {
 // 0 on success, 1 on failure (silent; the entry point prints the message).
 int InitVideo(int width, int height, int depth, bool fullscreen);
 
-// Starts reading and scanning the music file in the background, so that it
-// overlaps InitVideo. Prints nothing; InitSound reports as before.
-void PrepareSound(const char* fileName);
-
 // Starts the sound output and opens the music file as a paused stream.
 // 0 on success; 1 after printing "Sound error!" when the output cannot start.
 int InitSound(const char* fileName);

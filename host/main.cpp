@@ -29,10 +29,6 @@ int main(int argc, char** argv, char** env)
     std::printf("using resolution %dx%d %dbpp%s\n", settings.width, settings.height, settings.depth,
                 settings.fullscreen ? " [fs]" : "");
 
-    // Scanning a long music file takes as long as a good part of opening the
-    // window; let the two overlap.
-    host::PrepareSound(kMusicFile);
-
     int result;
     if (host::InitVideo(settings.width, settings.height, settings.depth, settings.fullscreen) != 0) {
         std::printf("SDL is GORT!\n");

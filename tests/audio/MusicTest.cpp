@@ -304,36 +304,3 @@ TEST_F(MusicClock, MissingOrUndecodableMusicRunsOnASilentClock)
     EXPECT_NE(reason.find(junk), std::string::npos) << reason;
     EXPECT_EQ(music::StreamGetLength(undecodable), -1) << reason;
 }
-
-// The player scans the music while its window opens: what StreamOpen finds
-// ready is the same stream, and a missing file is still reported by StreamOpen
-// alone, once.
-TEST_F(MusicClock, PreparedMusicIsTheStreamOpened)
-{
-    UseDummyDriver();
-    testing::internal::CaptureStderr();
-    music::Prepare(Fixture("tone.mp3").c_str());
-    music::Prepare("/nonexistent/prepared.mp3");
-    usleep(20000);
-    const std::string early = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(early, "") << "nothing is reported before the sound stage";
-
-    ASSERT_TRUE(music::Init(kRate));
-    testing::internal::CaptureStderr();
-    music::Stream* missing = music::StreamOpen("/nonexistent/prepared.mp3");
-    const std::string said = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
-    EXPECT_NE(said.find("/nonexistent/prepared.mp3"), std::string::npos) << said;
-    EXPECT_EQ(music::StreamGetLength(missing), -1);
-
-    // Prepared for another path (the latest Prepare wins): opened directly.
-    music::Stream* tone = music::StreamOpen(Fixture("tone.mp3").c_str());
-    EXPECT_EQ(music::StreamGetLength(tone), 70000);
-    music::Prepare(Fixture("mono22.mp3").c_str());
-    music::Stream* mono = music::StreamOpen(Fixture("mono22.mp3").c_str());
-    EXPECT_EQ(music::StreamGetLength(mono), 10000);
-    const int channel = music::StreamPlayPaused(mono);
-    EXPECT_TRUE(music::StreamSetTime(mono, 9000));
-    music::SetPaused(channel, false);
-    EXPECT_TRUE(WaitFor([&] { return music::StreamGetTime(mono) > 9100; }, 3000));
-}
