@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <sstream>
 
 using namespace testing_support;
@@ -28,11 +29,19 @@ sub main {
 
 TEST(SoundStage, OutputThatCannotStartEndsTheRunBeforeTheScript)
 {
-    RunOptions options;
-    options.env["SDL_AUDIODRIVER"] = "no-such-driver";
-    const RunResult run = RunScript("print \"script ran\\n\"; sub main { return 0; } 1;", options);
-    EXPECT_EQ(run.status, 1) << run.err;
-    EXPECT_EQ(run.out, "using resolution 800x600 32bpp\nSound error!\nGeluid is GORT!\n");
+    // A driver SDL does not know (the audio subsystem fails), and a known one
+    // whose device cannot open (the disk driver with an unwritable file).
+    const std::map<std::string, std::string> cases[] = {
+        {{"SDL_AUDIODRIVER", "no-such-driver"}},
+        {{"SDL_AUDIODRIVER", "disk"}, {"SDL_DISKAUDIOFILE", "/nonexistent/folder/out.raw"}},
+    };
+    for (const auto& env : cases) {
+        RunOptions options;
+        options.env = env;
+        const RunResult run = RunScript("print \"script ran\\n\"; sub main { return 0; } 1;", options);
+        EXPECT_EQ(run.status, 1) << env.begin()->second << "\n" << run.err;
+        EXPECT_EQ(run.out, "using resolution 800x600 32bpp\nSound error!\nGeluid is GORT!\n") << env.begin()->second;
+    }
 }
 
 TEST(SoundStage, MissingMusicRunsTheShowOnASilentClock)
