@@ -137,7 +137,7 @@ bool Init(int mixRate)
     wanted.channels = kChannels;
     wanted.samples = kDeviceFrames;
     wanted.callback = Fill;
-    // No "obtained" spec: SDL converts to whatever the device really takes,
+    // No "obtained" format: SDL converts to whatever the device really takes,
     // so Fill always delivers 16-bit stereo at mixRate.
     if (SDL_OpenAudio(&wanted, nullptr) < 0)
         return false;
