@@ -161,7 +161,7 @@ sub prepare_plasma {
     } 0 .. 255;
     # Distance of each pixel from a point off the top-left corner, for rings.
     for my $y (0 .. PLASMA_SIZE - 1) {
-        $DISTANCE[$y] = [ map { int(4 * sqrt(($_ + 20)**2 + ($y + 10)**2)) } 0 .. PLASMA_SIZE - 1 ];
+        $DISTANCE[$y] = [ map { int(7 * sqrt(($_ + 20)**2 + ($y + 10)**2)) } 0 .. PLASMA_SIZE - 1 ];
     }
 }
 
@@ -171,9 +171,9 @@ sub plasma_pixels {
     # Each wave moves at its own speed; the palette turns with the beat.
     my ($o1, $o2, $o3, $o4) = (int($t / 11), int($t / 17), int($t / 23), int($t / 7));
     my $shift = int($t / 20) + int(48 * beat_pulse($t));
-    my @by_x  = map { $SINE[ ($_ * 5 + $o1) & 255 ] } 0 .. $n - 1;
-    my @by_y  = map { $SINE[ ($_ * 3 - $o2) & 255 ] } 0 .. $n - 1;
-    my @by_xy = map { $SINE[ ($_ * 2 + $o3) & 255 ] } 0 .. 2 * $n - 2;
+    my @by_x  = map { $SINE[ ($_ * 9 + $o1) & 255 ] } 0 .. $n - 1;
+    my @by_y  = map { $SINE[ ($_ * 7 - $o2) & 255 ] } 0 .. $n - 1;
+    my @by_xy = map { $SINE[ ($_ * 4 + $o3) & 255 ] } 0 .. 2 * $n - 2;
     my $pixels = '';
     for my $y (0 .. $n - 1) {
         my $row_base = $by_y[$y] + $shift;
