@@ -256,7 +256,7 @@ sub draw_staircase {
         x          => $x,
         y          => $floor + BALL_RADIUS + $arc,
         zoom       => 1,
-        turn       => 40 * sin(2 * 3.14159265 * $u),  # a wobble about the vertical axis
+        turn       => 25 * sin(2 * 3.14159265 * $u),  # a wobble about the vertical axis
         trap_alpha => $stairs_alpha,
     });
     $stairs->Render($t);
@@ -326,8 +326,9 @@ sub room_scene {
 sub card_scene {
     my ($t, $local) = @_;
     draw_plasma($t, 0.25, 0.4, 0.5, 1.0);
-    my $angle = 150 * ease($local, 0, 4000) + 6 * beat_pulse($t);
-    my $stain = 0.2 + 0.6 * ramp($local, 1000, 7000) + 0.12 * beat_pulse($t);
+    # Closed for a bar, knocking on each beat; then the page swings open.
+    my $angle = 125 * ease($local, BAR_MS, BAR_MS + 2500) + 8 * beat_pulse($t);
+    my $stain = 0.25 + 0.55 * ramp($local, BAR_MS + 500, 4 * BAR_MS - 500) + 0.12 * beat_pulse($t);
     draw_card($t, $angle, $stain);
 }
 

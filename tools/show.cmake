@@ -29,4 +29,13 @@ add_custom_command(OUTPUT ${SHOW_PICTURE_FILES}
   COMMENT "Painting the show's pictures"
   VERBATIM)
 
-add_custom_target(showassets ALL DEPENDS ${SHOW_DIR}/derure.mp3 ${SHOW_PICTURE_FILES})
+# The 3DS scene, from its description by the project's scene writer.
+add_custom_command(OUTPUT ${SHOW_DIR}/models/room.3ds
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${SHOW_DIR}/models
+  COMMAND make3ds ${CMAKE_CURRENT_SOURCE_DIR}/show/room.txt ${CMAKE_CURRENT_BINARY_DIR}/room.3ds
+  COMMAND ${CMAKE_COMMAND} -E rename ${CMAKE_CURRENT_BINARY_DIR}/room.3ds ${SHOW_DIR}/models/room.3ds
+  DEPENDS make3ds ${CMAKE_CURRENT_SOURCE_DIR}/show/room.txt
+  COMMENT "Writing the show's 3DS scene"
+  VERBATIM)
+
+add_custom_target(showassets ALL DEPENDS ${SHOW_DIR}/derure.mp3 ${SHOW_PICTURE_FILES} ${SHOW_DIR}/models/room.3ds)
