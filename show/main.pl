@@ -326,8 +326,10 @@ sub room_scene {
 sub card_scene {
     my ($t, $local) = @_;
     draw_plasma($t, 0.25, 0.4, 0.5, 1.0);
-    # Closed for a bar, knocking on each beat; then the page swings open.
-    my $angle = 125 * ease($local, BAR_MS, BAR_MS + 2500) + 8 * beat_pulse($t);
+    # Closed for a bar, knocking on each beat; then the page swings half open,
+    # and for the last bar all the way.
+    my $angle = 60 * ease($local, BAR_MS, BAR_MS + 2000) + 90 * ease($local, 3 * BAR_MS, 3 * BAR_MS + 1500)
+        + 8 * beat_pulse($t);
     my $stain = 0.25 + 0.55 * ramp($local, BAR_MS + 500, 4 * BAR_MS - 500) + 0.12 * beat_pulse($t);
     draw_card($t, $angle, $stain);
 }
@@ -403,6 +405,7 @@ sub main {
     }
     OpenGL::glClear();
 
+    $| = 1;    # print at once, not when the buffer fills
     printf "derure: %d s at %d BPM in a %dx%d window; Left/Right jump 5 s, Escape ends\n",
         SONG_MS / 1000, BPM, $width, $height;
 
