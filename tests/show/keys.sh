@@ -37,7 +37,9 @@ start_show() {
     pid=$!
     wid=$(find_window "$pid")
     if [ -z "$wid" ]; then
-        echo "FAIL: no window; stderr:"; cat "$work/err"; exit 1
+        wait "$pid"
+        echo "FAIL: no window (player status $?); stdout:"; cat "$work/out"; echo "stderr:"; cat "$work/err"
+        exit 1
     fi
     xdotool windowfocus --sync "$wid"
 }
