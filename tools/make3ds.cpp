@@ -5,6 +5,8 @@
 //   make3ds --help
 //
 // The description language is documented in tools/Scene3ds.h and by --help.
+// In CMake, make3ds_scene(<out.3ds> <description.txt>) (tools/scenes.cmake)
+// adds a build rule that writes a scene.
 // --damage spoils the written file on purpose, for tests of the player's
 // loader: a point array chunk of size 0, a material group naming a face past
 // the mesh's faces, or a file cut in half.
