@@ -163,7 +163,7 @@ int Model::Render(int msec)
     // GL lights this Render switched on that were off before. glPopAttrib
     // should switch them off again, but some drivers (Mesa 22) restore light
     // enables only with the lighting group, so they are switched off by hand.
-    std::vector<GLenum> switchedOn;
+    switchedOn_.clear();
     int index = 0;
     for (Lib3dsLight* light = scene->lights; light && index < maxLights_; light = light->next, ++index) {
         Lib3dsNode* node = lib3ds_file_node_by_name(scene, light->name, LIB3DS_LIGHT_NODE);
@@ -171,7 +171,7 @@ int Model::Render(int msec)
             continue;  // a light without a keyframer node has no position or colour
         const GLenum glLight = static_cast<GLenum>(GL_LIGHT0 + index);
         if (!glIsEnabled(glLight))
-            switchedOn.push_back(glLight);
+            switchedOn_.push_back(glLight);
         glEnable(glLight);
         glLightf(glLight, GL_QUADRATIC_ATTENUATION, kQuadraticAttenuation);
         glLightf(glLight, GL_LINEAR_ATTENUATION, kLinearAttenuation);
@@ -191,7 +191,7 @@ int Model::Render(int msec)
         glPopMatrix();
     }
 
-    for (GLenum glLight : switchedOn)
+    for (GLenum glLight : switchedOn_)
         glDisable(glLight);
     glPopAttrib();
     return 0;

@@ -2,6 +2,8 @@
 // camera, with its lights, meshes, materials and textures.
 #pragma once
 
+#include <vector>
+
 #include <lib3ds/file.h>
 #include <lib3ds/node.h>
 #include <lib3ds/material.h>
@@ -55,4 +57,5 @@ private:
     // Name of the material last applied while compiling a list.
     char remembered_[64] = {};
     int maxLights_ = 0;  // GL_MAX_LIGHTS, read on the first lit frame
+    std::vector<unsigned> switchedOn_;  // GL lights Render turned on (kept to avoid reallocating)
 };

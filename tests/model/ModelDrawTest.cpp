@@ -458,6 +458,7 @@ TEST_F(ModelDraw, TexturedMaterialFoundInImagesAndLoadedOnceWhateverTheCase)
          "quad C 1 at 0 0 2.5 material W\nobject C\n");  // no texture coordinates
     Frame(model, 0);
     EXPECT_EQ(model.textures.Count(), 1);
+    EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D));
     // v = 1 at the top of the square shows the picture's top row.
     for (double x : {-2.0, 2.0}) {
         const Rgba top = At(x, 0, 0.75);
