@@ -299,8 +299,7 @@ void Model::PreloadTextures(Lib3dsMesh* mesh)
 void Model::ApplyMaterial(Lib3dsMaterial* material)
 {
     glEnd();
-    std::strncpy(remembered_, material->name, sizeof remembered_ - 1);
-    remembered_[sizeof remembered_ - 1] = '\0';
+    std::snprintf(remembered_, sizeof remembered_, "%s", material->name);
 
     if (material->texture1_map.name[0] != '\0') {
         const int entry = textures.FindOrLoad(material->texture1_map.name);
