@@ -54,14 +54,20 @@ std::unordered_set<const void*>& Objects()
 // THIS: the object behind a handle made by the same package's new (blessed
 // into that package or any other class). Anything else raises
 // "Package::sub: THIS is not a(n) Package object".
+//
+// A handle is a blessed reference to a plain scalar; an unblessed reference is
+// rejected even when it holds a valid address, as it cannot have come from new.
 template <class T>
 T* ThisObject(pTHX_ CV* cv, SV* handle)
 {
     SvGETMAGIC(handle);
-    if (SvROK(handle) && SvTYPE(SvRV(handle)) < SVt_PVAV) {
-        void* address = INT2PTR(void*, SvIV(SvRV(handle)));
-        if (Objects<T>().count(address))
-            return static_cast<T*>(address);
+    if (SvROK(handle)) {
+        SV* referent = SvRV(handle);
+        if (SvOBJECT(referent) && SvTYPE(referent) <= SVt_PVMG) {
+            void* address = INT2PTR(void*, SvIOK(referent) ? SvIVX(referent) : SvIV(referent));
+            if (Objects<T>().count(address))
+                return static_cast<T*>(address);
+        }
     }
     GV* gv = CvGV(cv);
     croak("%s::%s: THIS is not %s %s object", Package<T>::kName, gv ? GvNAME(gv) : "?",
@@ -69,14 +75,25 @@ T* ThisObject(pTHX_ CV* cv, SV* handle)
 }
 
 // P::new(CLASS): a new object, its handle blessed into CLASS as given.
+// A constructor that throws (out of memory) becomes a Perl error rather than
+// an exception unwinding through the interpreter's C frames; the croak comes
+// after the catch block has ended.
 template <class T>
 void NewObject(pTHX_ CV* cv)
 {
     dXSARGS;
     CheckArgCount(aTHX_ cv, items, 1, "CLASS");
     const char* className = SvPV_nolen(ST(0));
-    T* object = new T();
-    Objects<T>().insert(object);
+    T* object = nullptr;
+    try {
+        object = new T();
+        Objects<T>().insert(object);
+    } catch (...) {
+        delete object;
+        object = nullptr;
+    }
+    if (!object)
+        croak("%s::new: cannot create %s %s object", Package<T>::kName, Package<T>::kArticle, Package<T>::kName);
     SV* handle = sv_newmortal();
     sv_setref_pv(handle, className, object);
     ST(0) = handle;
@@ -152,7 +169,9 @@ inline int ReadInteger(pTHX_ HV* hash, const char* key)
 inline const char* ReadString(pTHX_ HV* hash, const char* key)
 {
     SV* value = Fetch(aTHX_ hash, key);
-    if (!value || SvTYPE(value) != SVt_PV || !SvOK(value))
+    // A string variable that was later given a reference keeps its SVt_PV
+    // type; it is a reference now, not text.
+    if (!value || SvTYPE(value) != SVt_PV || !SvOK(value) || SvROK(value))
         return nullptr;
     return SvPV_nolen(value);
 }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 namespace host {
 
@@ -13,16 +14,28 @@ bool TakesArgument(char letter) { return letter == 'x' || letter == 'y' || lette
 
 bool IsOptionLetter(char letter) { return TakesArgument(letter) || letter == 'f' || letter == 'w'; }
 
+// The derived side as an int. Only absurd sizes fall outside the int range;
+// they saturate instead of overflowing the conversion, and the video mode call
+// then refuses them.
+int DerivedSide(double value)
+{
+    if (value >= static_cast<double>(std::numeric_limits<int>::max()))
+        return std::numeric_limits<int>::max();
+    if (value <= static_cast<double>(std::numeric_limits<int>::min()))
+        return std::numeric_limits<int>::min();
+    return static_cast<int>(value);
+}
+
 void Apply(Settings& settings, char letter, const char* argument)
 {
     switch (letter) {
     case 'x':
         settings.width = std::atoi(argument);
-        settings.height = static_cast<int>(std::ceil(static_cast<double>(settings.width) / kAspectFactor));
+        settings.height = DerivedSide(std::ceil(static_cast<double>(settings.width) / kAspectFactor));
         break;
     case 'y':
         settings.height = std::atoi(argument);
-        settings.width = static_cast<int>(std::ceil(static_cast<double>(settings.height) * kAspectFactor));
+        settings.width = DerivedSide(std::ceil(static_cast<double>(settings.height) * kAspectFactor));
         break;
     case 'b':
         settings.depth = std::atoi(argument);

@@ -33,11 +33,24 @@ namespace {
 
 // Perl's STDOUT and C's stdout share one descriptor; line buffering on both
 // keeps lines in the order they were printed when standard output is a pipe.
+// Set before parsing so that output of BEGIN blocks is ordered too.
 void LineBufferPerlStdout(pTHX)
 {
     PerlIO* out = PerlIO_stdout();
     if (out && PerlIOValid(out))
         PerlIOBase(out)->flags |= PERLIO_F_LINEBUF;
+}
+
+// A die or exit inside main ends the process from within the runtime, with
+// exit() and without perl_destruct. Flush what the script's handles still
+// buffer (a last line without a newline, a log file it writes) as a
+// standalone script would have.
+void FlushScriptHandles()
+{
+    if (!interpreter)
+        return;
+    dTHXa(interpreter);
+    PerlIO_flush(nullptr);
 }
 
 // main's result as an integer: the runtime's own conversion (undef 0, 2.7 2,
@@ -81,7 +94,20 @@ int RunScript(int width, int height, int depth)
     static char scriptName[] = "main.pl";
     static char* arguments[] = {emptyName, scriptName, nullptr};
 
-    PERL_SYS_INIT3(state::processArgc, state::processArgv, state::processEnv);
+    // main's own arguments when the entry point recorded them (tests that
+    // call this stage directly have none).
+    int noArgc = 0;
+    char** noArgv = nullptr;
+    char** noEnv = nullptr;
+    int* argc = state::processArgc ? state::processArgc : &noArgc;
+    char*** argv = state::processArgv ? state::processArgv : &noArgv;
+    char*** env = state::processEnv ? state::processEnv : &noEnv;
+
+    static bool flushAtExit = false;
+    if (!flushAtExit)
+        flushAtExit = std::atexit(FlushScriptHandles) == 0;
+
+    PERL_SYS_INIT3(argc, argv, env);
     interpreter = perl_alloc();
     perl_construct(interpreter);
     dTHXa(interpreter);
@@ -89,9 +115,9 @@ int RunScript(int width, int height, int depth)
 
     // Anything C stdio still holds goes out before the script can print.
     std::fflush(stdout);
+    LineBufferPerlStdout(aTHX);
 
     perl_parse(interpreter, RegisterModules, 2, arguments, nullptr);
-    LineBufferPerlStdout(aTHX);
     perl_run(interpreter);
 
     const int result = CallMain(aTHX_ width, height);

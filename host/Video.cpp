@@ -11,6 +11,8 @@ namespace host {
 namespace {
 
 constexpr int kMultisampleSamples = 6;
+constexpr const char* kDriverVariable = "SDL_VIDEODRIVER";
+constexpr const char* kGlDriver = "x11";
 
 }  // namespace
 
@@ -19,10 +21,16 @@ int InitVideo(int width, int height, int depth, bool fullscreen)
     // With no driver named, SDL 1.2 falls back to text-mode drivers when there
     // is no X display; they can never give OpenGL and they write terminal
     // control codes to standard output. Only X11 offers OpenGL here, so ask
-    // for it unless the user chose a driver.
-    setenv("SDL_VIDEODRIVER", "x11", 0);
-
-    if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_NOPARACHUTE) < 0)
+    // for it unless the user chose a driver. SDL reads the variable only in
+    // SDL_Init; it is taken away again so that the script and the programs it
+    // starts see the environment the player was given.
+    const bool chooseDriver = std::getenv(kDriverVariable) == nullptr;
+    if (chooseDriver)
+        setenv(kDriverVariable, kGlDriver, 1);
+    const int initResult = SDL_Init(SDL_INIT_VIDEO | SDL_INIT_NOPARACHUTE);
+    if (chooseDriver)
+        unsetenv(kDriverVariable);
+    if (initResult < 0)
         return 1;
     if (!SDL_GetVideoInfo())
         return 1;

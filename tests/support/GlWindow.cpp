@@ -1,6 +1,7 @@
 // A small SDL OpenGL window for tests that draw effects directly, and pixel
 // probes read back from what was drawn.
 #include "tests/support/GlWindow.h"
+#include "tests/support/Display.h"
 
 #include <GL/gl.h>
 #include <SDL.h>
@@ -25,7 +26,7 @@ bool OpenGlWindow(int width, int height)
 {
     if (width == windowWidth && height == windowHeight)
         return true;
-    if (!std::getenv("DISPLAY"))
+    if (!HoldDisplay())
         return false;
     setenv("SDL_VIDEODRIVER", "x11", 0);
     if (!SDL_WasInit(SDL_INIT_VIDEO) && SDL_Init(SDL_INIT_VIDEO | SDL_INIT_NOPARACHUTE) < 0)

@@ -1,5 +1,6 @@
 // Runs the real player binary on a show folder made for one test.
 #include "tests/support/Player.h"
+#include "tests/support/Display.h"
 
 #include <cerrno>
 #include <chrono>
@@ -65,6 +66,7 @@ std::string Fixture(const std::string& name) { return std::string(SHOWPLAYER_FIX
 
 RunResult RunPlayer(const ShowDir& dir, const RunOptions& options)
 {
+    HoldDisplay();
     int outPipe[2], errPipe[2];
     if (pipe(outPipe) != 0 || pipe(errPipe) != 0)
         throw std::runtime_error("pipe failed");
@@ -130,6 +132,7 @@ RunResult RunPlayer(const ShowDir& dir, const RunOptions& options)
     int status = 0;
     waitpid(pid, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     return result;
 }
 

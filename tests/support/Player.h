@@ -9,6 +9,7 @@ namespace testing_support {
 
 struct RunResult {
     int status = -1;       // exit status, or 128 + signal when killed
+    int signal = 0;        // the signal that ended the player, 0 when it exited
     bool timedOut = false;
     std::string out;       // standard output
     std::string err;       // standard error
