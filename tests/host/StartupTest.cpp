@@ -109,7 +109,7 @@ TEST(StartupStages, RefusedVideoMode)
 }
 
 // Sound output that cannot start: InitSound's own line, then the stage's.
-TEST(StartupStages, DISABLED_SoundOutputFails)
+TEST(StartupStages, SoundOutputFails)
 {
     RunOptions options;
     options.args = {"-w"};
