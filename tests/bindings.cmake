@@ -2,10 +2,13 @@
 # class) and the OpenGL package through real scripts run by the player.
 add_executable(bindings_tests
   ${CMAKE_CURRENT_SOURCE_DIR}/bindings/GlueTest.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/bindings/OpenGLTest.cpp)
+  ${CMAKE_CURRENT_SOURCE_DIR}/bindings/OpenGLTest.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/bindings/OpenGLClearTest.cpp)
 target_link_libraries(bindings_tests PRIVATE perlsupport GTest::gtest_main)
 add_test(NAME bindings.glue COMMAND bindings_tests --gtest_filter=Glue.*)
 set_tests_properties(bindings.glue PROPERTIES LABELS unit)
+add_test(NAME bindings.clear COMMAND bindings_tests --gtest_filter=OpenGLClear.*)
+set_tests_properties(bindings.clear PROPERTIES LABELS render)
 add_test(NAME bindings.opengl COMMAND bindings_tests --gtest_filter=OpenGL.*)
 set_tests_properties(bindings.opengl PROPERTIES LABELS script)
 # Key events go to the focused window: nothing else may open one meanwhile.
