@@ -336,12 +336,12 @@ Picture Ball()
             // Blinn highlight: the half vector between the light and the viewer (0, 0, 1).
             const double hx = light[0] / len, hy = light[1] / len, hz = light[2] / len + 1.0;
             const double hl = std::sqrt(hx * hx + hy * hy + hz * hz);
-            const double spec = std::pow(std::max(0.0, (nx * hx + ny * hy + nz * hz) / hl), 60.0);
+            const double highlight = std::pow(std::max(0.0, (nx * hx + ny * hy + nz * hz) / hl), 60.0);
             const double longitude = std::atan2(nx, nz) + 0.3;
             const Color& base = stripes[static_cast<int>(std::floor(longitude / kStripeWidth + 10.0)) % 2];
             const double shade = 0.25 + 0.75 * diffuse;
-            pic.At(x, y) = {std::min(1.0, base.r * shade + spec), std::min(1.0, base.g * shade + spec),
-                            std::min(1.0, base.b * shade + spec), edge};
+            pic.At(x, y) = {std::min(1.0, base.r * shade + highlight), std::min(1.0, base.g * shade + highlight),
+                            std::min(1.0, base.b * shade + highlight), edge};
         }
     return pic;
 }
