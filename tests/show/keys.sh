@@ -22,10 +22,12 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 # The player's visible window, once the show has printed its first line
-# (after its window is up). Asking the X server while the player is still
-# connecting to it can make the player's own connection fail under load, so
-# the log is watched first; then the window is polled, as xdotool's --sync
-# wait gives up when it meets a window that SDL has just destroyed.
+# (after its window is up). The log is watched first because an X server
+# started without -noreset (plain xvfb-run) resets whenever its last client
+# leaves, and a query that came and went while the player was connecting
+# could make the player's connection fail. Then the window is polled, as
+# xdotool's --sync wait gives up when it meets a window that SDL has just
+# destroyed.
 find_window() {
     local wid= tries=300
     while ! grep -q '^derure:' "$work/out" 2>/dev/null && [ $tries -gt 0 ] && kill -0 "$1" 2>/dev/null; do
@@ -42,8 +44,8 @@ find_window() {
 }
 
 # Starts the show windowed, waits for its window and gives it the focus.
-# A busy virtual X server now and then refuses a new connection outright
-# ("SDL is GORT!" before any window); that start is tried once more.
+# Such a server can also refuse the player while it resets after the last
+# run ("SDL is GORT!" before any window); that start is tried once more.
 start_show() {
     local attempt
     for attempt in 1 2; do
