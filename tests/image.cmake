@@ -6,14 +6,10 @@ add_custom_command(OUTPUT ${FIXTURE_DIR}/translucent.png
   VERBATIM)
 add_custom_target(image_fixtures ALL DEPENDS ${FIXTURE_DIR}/translucent.png)
 
-add_library(imagepictures STATIC ${CMAKE_CURRENT_SOURCE_DIR}/image/Pictures.cpp)
-target_include_directories(imagepictures PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(imagepictures PUBLIC sdl_deps)
-
 add_executable(image_tests
   ${CMAKE_CURRENT_SOURCE_DIR}/image/TextureTest.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/image/ImageDrawTest.cpp)
-target_link_libraries(image_tests PRIVATE showeffects imagepictures testsupport GTest::gtest_main)
+target_link_libraries(image_tests PRIVATE showeffects testsupport GTest::gtest_main)
 add_dependencies(image_tests image_fixtures)
 
 add_test(NAME image.powers COMMAND image_tests --gtest_filter=NextPowerOfTwo*:TextureName*)

@@ -10,15 +10,12 @@
 #include <vector>
 
 using namespace fixed_test;
-using testing_support::ClearFrame;
-using testing_support::ReadPixelNdc;
 
 namespace {
 
 constexpr int kTolerance = 3;
 const Rgba kBackground{64, 64, 64, 255};  // the clear colour, 0.25 grey
 const Rgba kStairRed{148, 26, 26, 255};   // (0.58, 0.1, 0.1) opaque
-const Rgba kRed{255, 0, 0, 255}, kGreen{0, 255, 0, 255}, kBlue{0, 0, 255, 255}, kYellow{255, 255, 0, 255};
 
 // The staircase as the bars' nominal extents, in drawing order.
 struct Bar {

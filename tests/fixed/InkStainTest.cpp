@@ -11,8 +11,6 @@
 #include <limits>
 
 using namespace fixed_test;
-using testing_support::ClearFrame;
-using testing_support::ReadPixelNdc;
 
 namespace {
 
@@ -21,7 +19,6 @@ constexpr double kDegree = M_PI / 180.0;
 const Rgba kBackground{64, 64, 64, 255};
 const Rgba kCard{166, 168, 151, 255};
 const Rgba kBlack{0, 0, 0, 255};
-const Rgba kRed{255, 0, 0, 255}, kGreen{0, 255, 0, 255}, kBlue{0, 0, 255, 255}, kYellow{255, 255, 0, 255};
 // The picture's quadrants tinted by the card colour.
 const Rgba kTintedRed{166, 0, 0, 255}, kTintedGreen{0, 168, 0, 255}, kTintedBlue{0, 0, 151, 255},
     kTintedYellow{166, 168, 0, 255};

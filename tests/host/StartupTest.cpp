@@ -109,18 +109,6 @@ TEST(StartupStages, RefusedVideoMode)
     EXPECT_FALSE(run.scriptRan);
 }
 
-// Sound output that cannot start: InitSound's own line, then the stage's.
-TEST(StartupStages, SoundOutputFails)
-{
-    RunOptions options;
-    options.args = {"-w"};
-    options.env["SDL_AUDIODRIVER"] = "no-such-audio-driver";
-    const MarkedRun run = RunMarkingShow(options);
-    EXPECT_EQ(run.result.out, "using resolution 800x600 32bpp\nSound error!\nGeluid is GORT!\n");
-    EXPECT_EQ(run.result.status, 1);
-    EXPECT_FALSE(run.scriptRan);
-}
-
 TEST(StartupScript, ExitStatusIsMainsResultLowEightBits)
 {
     struct Case { const char* value; int status; } cases[] = {

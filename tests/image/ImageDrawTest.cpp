@@ -2,7 +2,7 @@
 // rotation, tint and opacity, the picture cache and the rejected inputs,
 // all checked on the pixels of the frame.
 #include "effects/Image.h"
-#include "tests/image/Pictures.h"
+#include "tests/support/Pictures.h"
 #include "tests/support/GlWindow.h"
 
 #include <GL/gl.h>
@@ -10,9 +10,7 @@
 #include <cmath>
 #include <gtest/gtest.h>
 
-using namespace image_test;
-using testing_support::ReadPixelNdc;
-using testing_support::Rgba;
+using namespace testing_support;
 
 namespace {
 
@@ -30,9 +28,6 @@ constexpr int kTolerance = 4;
         wantRgb_.a = seenRgb_.a;                                                                     \
         EXPECT_PIXEL(seenRgb_, wantRgb_, kTolerance);                                                \
     } while (0)
-
-Rgba Of(Colour c) { return {c.r, c.g, c.b, 0}; }
-const Rgba kRedRgb = Of(kRed), kGreenRgb = Of(kGreen), kBlueRgb = Of(kBlue), kWhiteRgb = Of(kWhite);
 
 // A point of the 2D view (x from -1.33 to 1.33, y up) as it reads back.
 Rgba At(double x, double y) { return ReadPixelNdc(x / kViewAspect, y); }
@@ -52,7 +47,7 @@ int Set(Image& image, const char* name, const std::string* data, int width, int 
 
 void Draw(Image& image)
 {
-    testing_support::ClearFrame(kBackground[0], kBackground[1], kBackground[2]);
+    ClearFrame(kBackground[0], kBackground[1], kBackground[2]);
     EXPECT_EQ(image.Render(1000), 0);
 }
 
@@ -61,10 +56,10 @@ void Draw(Image& image)
 // just outside each side.
 void ExpectQuadrants(double left, double top, double w, double h)
 {
-    EXPECT_RGB_AT(left + w / 4, top - h / 4, kRedRgb);
-    EXPECT_RGB_AT(left + 3 * w / 4, top - h / 4, kGreenRgb);
-    EXPECT_RGB_AT(left + w / 4, top - 3 * h / 4, kBlueRgb);
-    EXPECT_RGB_AT(left + 3 * w / 4, top - 3 * h / 4, kWhiteRgb);
+    EXPECT_RGB_AT(left + w / 4, top - h / 4, kRed);
+    EXPECT_RGB_AT(left + 3 * w / 4, top - h / 4, kGreen);
+    EXPECT_RGB_AT(left + w / 4, top - 3 * h / 4, kBlue);
+    EXPECT_RGB_AT(left + 3 * w / 4, top - 3 * h / 4, kWhite);
     const double margin = 0.05;
     if (left - margin > -kViewAspect)
         EXPECT_RGB_AT(left - margin, top - h / 2, kBackgroundRgb);
@@ -80,7 +75,7 @@ class ImageDraw : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!testing_support::OpenGlWindow())
+        if (!OpenGlWindow())
             GTEST_SKIP() << "no display";
     }
     TempDir dir;
@@ -119,7 +114,7 @@ TEST_F(ImageDraw, LongerSideIsOneUnitAndProportionsKept)
     ExpectQuadrants(-1.0, 1.0, 2.0, 2.0);
     // Two pixels from the top and bottom rows (the outermost row blends with
     // the transparent border under linear filtering).
-    const Rgba top = testing_support::ReadPixel(250, 2), bottom = testing_support::ReadPixel(450, 597);
+    const Rgba top = ReadPixel(250, 2), bottom = ReadPixel(450, 597);
     EXPECT_PIXEL(top, (Rgba{255, 0, 0, top.a}), kTolerance);
     EXPECT_PIXEL(bottom, (Rgba{255, 255, 255, bottom.a}), kTolerance);
 
@@ -168,21 +163,21 @@ TEST_F(ImageDraw, RotationTurnsCounterClockwiseAboutTheAnchor)
     Draw(image);
     // The top edge now runs upwards from the anchor; the picture lies right
     // of the vertical line through it.
-    EXPECT_RGB_AT(0.125, 0.25, kRedRgb);
-    EXPECT_RGB_AT(0.125, 0.75, kGreenRgb);
-    EXPECT_RGB_AT(0.375, 0.25, kBlueRgb);
-    EXPECT_RGB_AT(0.375, 0.75, kWhiteRgb);
+    EXPECT_RGB_AT(0.125, 0.25, kRed);
+    EXPECT_RGB_AT(0.125, 0.75, kGreen);
+    EXPECT_RGB_AT(0.375, 0.25, kBlue);
+    EXPECT_RGB_AT(0.375, 0.75, kWhite);
     EXPECT_RGB_AT(-0.1, 0.5, kBackgroundRgb);
     EXPECT_RGB_AT(0.6, 0.5, kBackgroundRgb);
     EXPECT_RGB_AT(0.25, -0.1, kBackgroundRgb);
-    EXPECT_RGB_AT(0.125, 0.97, kGreenRgb);
+    EXPECT_RGB_AT(0.125, 0.97, kGreen);
 
     // About a centred anchor the picture turns in place.
     p.alignh = p.alignv = 1;
     Set(image, nullptr, &pixels, 200, 100, p);
     Draw(image);
-    EXPECT_RGB_AT(-0.125, -0.25, kRedRgb);
-    EXPECT_RGB_AT(0.125, 0.25, kWhiteRgb);
+    EXPECT_RGB_AT(-0.125, -0.25, kRed);
+    EXPECT_RGB_AT(0.125, 0.25, kWhite);
     EXPECT_RGB_AT(-0.35, 0.0, kBackgroundRgb);
     EXPECT_RGB_AT(0.0, 0.6, kBackgroundRgb);
 }
@@ -207,7 +202,7 @@ TEST_F(ImageDraw, TintAndOpacityBlendOverTheBackground)
     EXPECT_RGB_AT(0.6, 0.0, kBackgroundRgb);
 
     // The picture's own alpha multiplies with the opacity factor.
-    const std::string halfRed = SolidPixels(64, 64, Colour{255, 0, 0, 128});
+    const std::string halfRed = SolidPixels(64, 64, Rgba{255, 0, 0, 128});
     p = Params();
     p.x = -0.5f;
     p.y = 0.5f;
@@ -237,7 +232,7 @@ TEST_F(ImageDraw, LeavesTheStateTheNextEffectExpects)
     p.b = 0.75f;
     p.alpha = 0.125f;
     Set(image, nullptr, &pixels, 8, 8, p);
-    testing_support::ClearFrame(0, 0, 0);
+    ClearFrame(0, 0, 0);
     glEnable(GL_DEPTH_TEST);
     glDisable(GL_BLEND);
     glDisable(GL_TEXTURE_2D);
@@ -297,14 +292,14 @@ TEST_F(ImageDraw, SourceNameDecidesWhenAPictureIsBuiltAgain)
     Set(image, lower.c_str(), nullptr, 0, 0, p);
     EXPECT_EQ(image.textureName(), first);
     Draw(image);
-    EXPECT_RGB_AT(0.0, 0.0, kRedRgb);
+    EXPECT_RGB_AT(0.0, 0.0, kRed);
 
     // The same name in other case is another picture.
     Set(image, upper.c_str(), nullptr, 0, 0, p);
     EXPECT_NE(image.textureName(), first);
     EXPECT_FALSE(glIsTexture(first));
     Draw(image);
-    EXPECT_RGB_AT(0.0, 0.0, kBlueRgb);
+    EXPECT_RGB_AT(0.0, 0.0, kBlue);
 
     // Pixel data without a name does not replace a file's picture, and a
     // call with no source keeps it while taking the new parameters.
@@ -316,7 +311,7 @@ TEST_F(ImageDraw, SourceNameDecidesWhenAPictureIsBuiltAgain)
     Set(image, nullptr, nullptr, 0, 0, p);
     EXPECT_EQ(image.textureName(), fromFile);
     Draw(image);
-    EXPECT_RGB_AT(0.8, 0.0, kBlueRgb);
+    EXPECT_RGB_AT(0.8, 0.0, kBlue);
     EXPECT_RGB_AT(0.0, 0.0, kBackgroundRgb);
 
     // Pixel data with a name is built once; without one at every call, and
@@ -330,7 +325,7 @@ TEST_F(ImageDraw, SourceNameDecidesWhenAPictureIsBuiltAgain)
     Set(named, nullptr, &red, 4, 4, p);
     EXPECT_EQ(named.textureName(), namedTexture);
     Draw(named);
-    EXPECT_RGB_AT(0.8, 0.0, kGreenRgb);
+    EXPECT_RGB_AT(0.8, 0.0, kGreen);
 
     Set(unnamed, nullptr, &green, 4, 4, p);
     GLuint previous = unnamed.textureName();
@@ -342,7 +337,7 @@ TEST_F(ImageDraw, SourceNameDecidesWhenAPictureIsBuiltAgain)
         previous = unnamed.textureName();
     }
     Draw(unnamed);
-    EXPECT_RGB_AT(0.8, 0.0, kRedRgb);
+    EXPECT_RGB_AT(0.8, 0.0, kRed);
 }
 
 TEST_F(ImageDraw, FailedFileLoadKeepsEverythingButTheName)
@@ -362,7 +357,7 @@ TEST_F(ImageDraw, FailedFileLoadKeepsEverythingButTheName)
     EXPECT_EQ(image.textureName(), texture);
     EXPECT_EQ(image.sourceName(), nullptr);
     Draw(image);
-    EXPECT_RGB_AT(0.0, 0.0, kRedRgb);  // parameters unchanged too
+    EXPECT_RGB_AT(0.0, 0.0, kRed);  // parameters unchanged too
 
     // Once the file exists, the same name loads it.
     ASSERT_TRUE(WriteBmp(later, 16, 16, SolidPixels(16, 16, kGreen)));
@@ -370,7 +365,7 @@ TEST_F(ImageDraw, FailedFileLoadKeepsEverythingButTheName)
     EXPECT_NE(image.textureName(), texture);
     EXPECT_STREQ(image.sourceName(), later.c_str());
     Draw(image);
-    EXPECT_RGB_AT(0.8, 0.0, kGreenRgb);
+    EXPECT_RGB_AT(0.8, 0.0, kGreen);
 }
 
 TEST_F(ImageDraw, UnusablePixelDataKeepsThePictureAndAppliesTheParameters)
@@ -404,7 +399,7 @@ TEST_F(ImageDraw, UnusablePixelDataKeepsThePictureAndAppliesTheParameters)
         EXPECT_EQ(image.pictureWidth(), 4);
         EXPECT_TRUE(glIsTexture(texture));
         Draw(image);
-        EXPECT_RGB_AT(x + 0.5, 0.0, kRedRgb);
+        EXPECT_RGB_AT(x + 0.5, 0.0, kRed);
         EXPECT_RGB_AT(-x + 0.5, 0.0, kBackgroundRgb);
     }
 
@@ -416,7 +411,7 @@ TEST_F(ImageDraw, UnusablePixelDataKeepsThePictureAndAppliesTheParameters)
     Set(image, "pixels", &green, 4, 4, p);
     EXPECT_STREQ(image.sourceName(), "pixels");
     Draw(image);
-    EXPECT_RGB_AT(x + 0.5, 0.0, kGreenRgb);
+    EXPECT_RGB_AT(x + 0.5, 0.0, kGreen);
 }
 
 TEST_F(ImageDraw, NoPictureDrawsNothing)
@@ -425,7 +420,7 @@ TEST_F(ImageDraw, NoPictureDrawsNothing)
     Image fresh;
     EXPECT_EQ(fresh.textureName(), 0u);
     EXPECT_EQ(fresh.pictureWidth(), 0);
-    testing_support::ClearFrame(kBackground[0], kBackground[1], kBackground[2]);
+    ClearFrame(kBackground[0], kBackground[1], kBackground[2]);
     glMatrixMode(GL_PROJECTION);
     EXPECT_EQ(fresh.Render(-5), 0);
     GLint mode = 0;

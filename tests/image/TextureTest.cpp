@@ -1,17 +1,16 @@
 // The texture loader: power-of-two sizes, the picture in the top-left corner
 // of a zeroed RGBA texture, alpha handling, mipmaps and base names.
 #include "render/Texture.h"
-#include "tests/image/Pictures.h"
+#include "tests/support/Pictures.h"
 #include "tests/support/GlWindow.h"
 
 #include <GL/gl.h>
 #include <climits>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
-using namespace image_test;
+using namespace testing_support;
 
 namespace {
 
@@ -29,7 +28,7 @@ class TextureTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!testing_support::OpenGlWindow())
+        if (!OpenGlWindow())
             GTEST_SKIP() << "no display";
     }
     TempDir dir;
@@ -82,7 +81,7 @@ TEST_F(TextureTest, PictureSitsTopLeftOfZeroedPowerOfTwoTexture)
             if (column >= 100 || row >= 50) {
                 wrongOutside += t[0] != 0 || t[1] != 0 || t[2] != 0 || t[3] != 0;
             } else {
-                const Colour c = row >= 25 ? (column >= 50 ? kWhite : kBlue) : (column >= 50 ? kGreen : kRed);
+                const Rgba c = row >= 25 ? (column >= 50 ? kWhite : kBlue) : (column >= 50 ? kGreen : kRed);
                 wrongInside += t[0] != c.r || t[1] != c.g || t[2] != c.b || t[3] != 255;
             }
         }
@@ -139,7 +138,6 @@ TEST_F(TextureTest, AlphaChannelKeptAndSizesExact)
 
 TEST_F(TextureTest, NamesAndFailures)
 {
-    ASSERT_EQ(mkdir((dir / "models").c_str(), 0755), 0);
     ASSERT_TRUE(WriteBmp(dir / "models/wood.png", 4, 4, SolidPixels(4, 4, kRed)));  // BMP bytes, PNG name
     ASSERT_TRUE(WriteBmp(dir / "wood.png", 4, 4, SolidPixels(4, 4, kRed)));
     char previous[4096];

@@ -2,11 +2,10 @@
 // base, object tracks, skipped nodes, offsets, lights, materials, textures.
 #include "effects/Model.h"
 #include "tests/model/ModelScenes.h"
-#include "tests/support/GlWindow.h"
+#include "tests/support/Pictures.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,21 +13,6 @@
 
 using namespace testing_support;
 using model_test::ScratchDir;
-
-// glGenLists that can be told to hand out no name, to test that path.
-namespace {
-int failingListAllocations = 0;
-}
-extern "C" GLuint glGenLists(GLsizei range)
-{
-    using GenLists = GLuint (*)(GLsizei);
-    static const GenLists real = reinterpret_cast<GenLists>(dlsym(RTLD_NEXT, "glGenLists"));
-    if (failingListAllocations > 0) {
-        --failingListAllocations;
-        return 0;
-    }
-    return real(range);
-}
 
 namespace {
 
@@ -284,9 +268,9 @@ TEST_F(ModelDraw, ListNameZeroSkipsTheNodeForThatFrame)
 {
     Model model;
     Load(model, "quad Q 2\nobject Q\n");
-    failingListAllocations = 1;
+    FailNextListAllocations(1);
     Frame(model, 0);
-    failingListAllocations = 0;
+    FailNextListAllocations(0);
     EXPECT_PIXEL(ReadPixelNdc(0, 0), kBlack, 0);
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
     Frame(model, 0);
@@ -432,7 +416,6 @@ TEST_F(ModelDraw, ThreeFaceMaterialExample)
     const float defaultDiffuse[3] = {0.8f, 0.8f, 0.8f};
     const float defaultSpecular[3] = {1, 1, 1};
     const float materialAmbient[3] = {0.1f, 0.1f, 0.1f};
-    (void)black;
     const Rgba first = Lit(materialAmbient, red, black, 128, kStageDistance);
     const Rgba plain = Lit(defaultAmbient, defaultDiffuse, defaultSpecular, 128, kStageDistance);
     EXPECT_PIXEL(At(-3, 0, -0.5), first, kTolerance);
@@ -449,7 +432,7 @@ TEST_F(ModelDraw, ThreeFaceMaterialExample)
 TEST_F(ModelDraw, TexturedMaterialFoundInImagesAndLoadedOnceWhateverTheCase)
 {
     // Top row red, bottom row blue; only in "images".
-    dir_.Write("images/Stripes.bmp", model_test::Bmp2x2(0xFF0000, 0xFF0000, 0x0000FF, 0x0000FF));
+    ASSERT_TRUE(WriteBmp("images/Stripes.bmp", 2, 2, QuadrantPixels(2, 2, kRed, kRed, kBlue, kBlue)));
     Model model;
     Load(model,
          "material W texture Stripes.bmp\nmaterial W2 texture STRIPES.BMP\n"
@@ -475,8 +458,8 @@ TEST_F(ModelDraw, TexturedMaterialFoundInImagesAndLoadedOnceWhateverTheCase)
 
 TEST_F(ModelDraw, TexturesAreSearchedInModelsBeforeImages)
 {
-    dir_.Write("models/pic.bmp", model_test::Bmp2x2(0x00FF00, 0x00FF00, 0x00FF00, 0x00FF00));
-    dir_.Write("images/pic.bmp", model_test::Bmp2x2(0xFF0000, 0xFF0000, 0xFF0000, 0xFF0000));
+    ASSERT_TRUE(WriteBmp("models/pic.bmp", 2, 2, SolidPixels(2, 2, kGreen)));
+    ASSERT_TRUE(WriteBmp("images/pic.bmp", 2, 2, SolidPixels(2, 2, kRed)));
     Model model;
     Load(model, "material W texture pic.bmp\nmaterial Gone texture none.bmp\n"
                 "quad A 2 material W uv\nobject A\nquad B 1 at 3 0 0 material Gone uv\nobject B\n");

@@ -29,8 +29,4 @@ private:
     std::string previous_;
 };
 
-// A 2x2 BMP picture, rows from the top: (topLeft, topRight), (bottomLeft,
-// bottomRight), each 0xRRGGBB.
-std::string Bmp2x2(unsigned topLeft, unsigned topRight, unsigned bottomLeft, unsigned bottomRight);
-
 }  // namespace model_test
