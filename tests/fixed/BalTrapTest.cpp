@@ -1,6 +1,7 @@
 // BalTrap drawn into a real GL window: the staircase's geometry and colour,
 // the picture square's placement, turn and mirroring, and the picture kept.
 #include "effects/BalTrap.h"
+#include "effects/InkStain.h"
 #include "render/Texture.h"
 #include "tests/fixed/FixedSupport.h"
 
@@ -213,18 +214,26 @@ TEST_F(BalTrapTest, FirstLoadedPictureIsKept)
     EXPECT_PIXEL(At(0.1, -0.1), kYellow, kTolerance);
 }
 
-// Loading the picture inside SetParams leaves texturing as the caller had it.
+// Loading the picture inside SetParams (both effects) leaves texturing as the
+// caller had it.
 TEST_F(BalTrapTest, SetParamsLeavesTexturingAlone)
 {
+    auto expectUntouched = [] {
+        EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D));
+        GLint bound = -1;
+        glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+        EXPECT_EQ(bound, 0);
+    };
     glDisable(GL_TEXTURE_2D);
     glBindTexture(GL_TEXTURE_2D, 0);
-    BalTrap effect;
-    effect.SetParams(quadrants_.c_str(), 0, 0, 1, 0, 1);
-    ASSERT_NE(effect.ballTexture, nullptr);
-    EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D));
-    GLint bound = -1;
-    glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
-    EXPECT_EQ(bound, 0);
+    BalTrap trap;
+    trap.SetParams(quadrants_.c_str(), 0, 0, 1, 0, 1);
+    ASSERT_NE(trap.ballTexture, nullptr);
+    expectUntouched();
+    InkStain stain;
+    stain.SetParams(quadrants_.c_str(), 0, 1);
+    ASSERT_NE(stain.frontTexture, nullptr);
+    expectUntouched();
 }
 
 // Until a picture is held the staircase is drawn alone, and every call with a

@@ -263,20 +263,6 @@ TEST_F(InkStainTest, WithoutPictureNoPageIsDrawnAndTheLoadIsRetried)
     ExpectClosedPage();
 }
 
-// Loading the picture inside SetParams leaves texturing as the caller had it.
-TEST_F(InkStainTest, SetParamsLeavesTexturingAlone)
-{
-    glDisable(GL_TEXTURE_2D);
-    glBindTexture(GL_TEXTURE_2D, 0);
-    InkStain effect;
-    effect.SetParams(picture_.c_str(), 0, 1);
-    ASSERT_NE(effect.frontTexture, nullptr);
-    EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D));
-    GLint bound = -1;
-    glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
-    EXPECT_EQ(bound, 0);
-}
-
 // With no list names to be had nothing may be drawn while compiling (GL runs
 // the commands meant for a list it refused) and list 0 is never called.
 TEST_F(InkStainTest, ListNameZeroIsNoList)

@@ -143,6 +143,11 @@ protected:
         EXPECT_EQ(model.fps, 25) << what;
         EXPECT_EQ(model.Render(1000), 0) << what;
     }
+    void ExpectRefusedBytes(const std::string& bytes, const char* what)
+    {
+        dir_.Write("bytes.3ds", bytes);
+        ExpectRefused(dir_ / "bytes.3ds", what);
+    }
     std::string Bytes(const std::string& description, Damage damage = Damage::None)
     {
         std::string bytes, error;
@@ -179,11 +184,9 @@ TEST_F(BadScene, CraftedFilesAreRefused)
 
 TEST_F(BadScene, UnreadableFilesAreRefused)
 {
-    dir_.Write("text.3ds", "this is not a scene\n");
-    dir_.Write("empty.3ds", "");
-    ExpectRefused(dir_.path() + "/text.3ds", "text");
-    ExpectRefused(dir_.path() + "/empty.3ds", "empty");
-    ExpectRefused(dir_.path() + "/missing.3ds", "missing");
+    ExpectRefusedBytes("this is not a scene\n", "text");
+    ExpectRefusedBytes("", "empty");
+    ExpectRefused(dir_ / "missing.3ds", "missing");
     ExpectRefused(dir_.path(), "a directory");
     Model model;
     EXPECT_EQ(model.SetParams(nullptr, 25, 0, 0, 0), -1);
@@ -195,13 +198,11 @@ TEST_F(BadScene, DamagedChunkTreesAreRefused)
     // The main chunk's size: past the file, and below a header.
     std::string longer = good;
     longer[2] = static_cast<char>(static_cast<unsigned char>(longer[2]) + 1);
-    dir_.Write("longer.3ds", longer);
-    ExpectRefused(dir_.path() + "/longer.3ds", "main chunk longer than the file");
+    ExpectRefusedBytes(longer, "main chunk longer than the file");
     std::string tiny = good;
     std::memset(&tiny[2], 0, 4);
     tiny[2] = 3;
-    dir_.Write("tiny.3ds", tiny);
-    ExpectRefused(dir_.path() + "/tiny.3ds", "main chunk smaller than its header");
+    ExpectRefusedBytes(tiny, "main chunk smaller than its header");
 
     // A track claiming far more keys than its chunk holds: the key count of
     // the first position track (chunk B020: header, flags, 8 bytes, count).
@@ -210,16 +211,14 @@ TEST_F(BadScene, DamagedChunkTreesAreRefused)
     ASSERT_NE(track, std::string::npos);
     keys[track + 6 + 10] = '\x7F';
     keys[track + 6 + 13] = '\x7F';
-    dir_.Write("keys.3ds", keys);
-    ExpectRefused(dir_.path() + "/keys.3ds", "key count past the chunk");
+    ExpectRefusedBytes(keys, "key count past the chunk");
 
     // A chunk inside the keyframer data overrunning its parent.
     std::string overrun = good;
     const std::size_t node = overrun.find(std::string("\x02\xB0", 2));
     ASSERT_NE(node, std::string::npos);
     overrun[node + 2] = '\x7F';
-    dir_.Write("overrun.3ds", overrun);
-    ExpectRefused(dir_.path() + "/overrun.3ds", "chunk overrunning its parent");
+    ExpectRefusedBytes(overrun, "chunk overrunning its parent");
 
     // Zero-size colour chunks inside an ambient light, a solid background and
     // a default view (chunks lib3ds reads but the check does not walk): the
@@ -237,8 +236,7 @@ TEST_F(BadScene, DamagedChunkTreesAreRefused)
             size += static_cast<uint32_t>(chunk.size());
             std::memcpy(&looping[sizeAt], &size, 4);
         }
-        dir_.Write("looping.3ds", looping);
-        ExpectRefused(dir_.path() + "/looping.3ds", "zero-size chunk in an unchecked container");
+        ExpectRefusedBytes(looping, "zero-size chunk in an unchecked container");
     }
 }
 

@@ -3,7 +3,6 @@
 
 #include <GL/gl.h>
 #include <SDL.h>
-#include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
 #include <filesystem>
@@ -58,19 +57,6 @@ bool WriteBmp(const std::string& path, int width, int height, const std::string&
     const bool saved = SDL_SaveBMP(surface, path.c_str()) == 0;
     SDL_FreeSurface(surface);
     return saved;
-}
-
-TempDir::TempDir()
-{
-    char pattern[] = "/tmp/showplayer-test-XXXXXX";
-    path_ = mkdtemp(pattern) ? pattern : "/tmp";
-}
-
-TempDir::~TempDir()
-{
-    std::error_code ignored;
-    if (path_ != "/tmp")
-        std::filesystem::remove_all(path_, ignored);
 }
 
 void FailNextListAllocations(int count)

@@ -17,51 +17,6 @@
 
 namespace testing_support {
 
-namespace {
-
-void MakeParents(const std::string& path)
-{
-    for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
-        mkdir(path.substr(0, slash).c_str(), 0755);
-}
-
-}  // namespace
-
-ShowDir::ShowDir()
-{
-    char pattern[] = "/tmp/showplayer-test-XXXXXX";
-    if (!mkdtemp(pattern))
-        throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-}
-
-ShowDir::~ShowDir()
-{
-    const std::string command = "rm -rf '" + path_ + "'";
-    if (std::system(command.c_str()) != 0) {
-        // leave it; /tmp is cleaned eventually
-    }
-}
-
-void ShowDir::Write(const std::string& relative, const std::string& contents) const
-{
-    const std::string full = path_ + "/" + relative;
-    MakeParents(full);
-    std::ofstream file(full, std::ios::binary);
-    file << contents;
-}
-
-void ShowDir::Copy(const std::string& source, const std::string& relative) const
-{
-    std::ifstream in(source, std::ios::binary);
-    if (!in)
-        throw std::runtime_error("missing fixture " + source);
-    const std::string full = path_ + "/" + relative;
-    MakeParents(full);
-    std::ofstream out(full, std::ios::binary);
-    out << in.rdbuf();
-}
-
 std::string Fixture(const std::string& name) { return std::string(SHOWPLAYER_FIXTURE_DIR) + "/" + name; }
 
 RunResult RunPlayer(const ShowDir& dir, const RunOptions& options)

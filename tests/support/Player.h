@@ -1,6 +1,8 @@
 // Runs the real player binary on a show folder made for one test.
 #pragma once
 
+#include "tests/support/TempDir.h"
+
 #include <map>
 #include <string>
 #include <vector>
@@ -15,23 +17,8 @@ struct RunResult {
     std::string err;       // standard error
 };
 
-// A temporary show folder, removed when the object goes.
-class ShowDir {
-public:
-    ShowDir();
-    ~ShowDir();
-    ShowDir(const ShowDir&) = delete;
-    ShowDir& operator=(const ShowDir&) = delete;
-
-    const std::string& path() const { return path_; }
-    // Writes a file relative to the folder (creating sub-folders).
-    void Write(const std::string& relative, const std::string& contents) const;
-    // Copies a file into the folder under the given relative name.
-    void Copy(const std::string& source, const std::string& relative) const;
-
-private:
-    std::string path_;
-};
+// A show folder: main.pl, derure.mp3 and whatever else a test writes.
+using ShowDir = TempDir;
 
 struct RunOptions {
     std::vector<std::string> args;                 // after argv[0]
