@@ -107,16 +107,9 @@ sub main {
     const RunResult run = RunScript(show);
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
-    const auto lines = ScriptLines(run);
-    EXPECT_EQ(Value(lines, "before"), "0");
-    EXPECT_EQ(Value(lines, "undefined"), "Undefined subroutine &OpenGL::glGetTime called at main.pl line 6.");
-    EXPECT_EQ(Value(lines, "boot1"), "1");
-    EXPECT_EQ(Value(lines, "after"), "11");
-    EXPECT_EQ(Value(lines, "boot2"), "1");
-    EXPECT_EQ(Value(lines, "redefined"), "1");
-    EXPECT_EQ(Value(lines, "swap"), "undef 0");
-    EXPECT_EQ(Value(lines, "empty"), "0");
-    EXPECT_EQ(Value(lines, "one"), "3");
+    EXPECT_EQ(run.out, "using resolution 800x600 32bpp\nbefore=0\n"
+                       "undefined=Undefined subroutine &OpenGL::glGetTime called at main.pl line 6.\n"
+                       "boot1=1\nafter=11\nboot2=1\nredefined=1\nswap=undef 0\nempty=0\none=3\n");
 }
 
 // The wall clock: epoch milliseconds wrapped to 32 signed bits, following a
@@ -180,13 +173,10 @@ sub main {
     const RunResult run = RunScript(show);
     ASSERT_EQ(run.status, 0) << run.err;
     const auto lines = ScriptLines(run);
-    EXPECT_EQ(Value(lines, "start"), "0");
-    EXPECT_EQ(Value(lines, "set"), "1");
-    EXPECT_EQ(Value(lines, "paused60000"), "60000");
-    EXPECT_EQ(Value(lines, "stillpaused"), "60000");
-    EXPECT_EQ(Value(lines, "fraction"), "1500");
-    EXPECT_EQ(Value(lines, "string"), "2000");
-    EXPECT_EQ(Value(lines, "seekplaying"), "1");
+    ASSERT_GE(lines.size(), 7u) << run.out;
+    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 7),
+              (std::vector<std::string>{"start=0", "set=1", "paused60000=60000", "stillpaused=60000", "fraction=1500",
+                                        "string=2000", "seekplaying=1"}));
     // Right after the seek the heard position is at the target; 250 ms later
     // it has moved on by about the time that passed (device latency aside).
     const long p0 = Number(lines, "playing0"), p1 = Number(lines, "playing1"), elapsed = Number(lines, "elapsed");
