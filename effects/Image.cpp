@@ -28,9 +28,34 @@ constexpr int kBytesPerPixel = 4;
 // SDL and GL count sizes in.
 constexpr std::uint64_t kMaxBufferBytes = INT_MAX;
 
+// GL keeps at most one error flag per kind; more reads than that only spin.
+constexpr int kGlErrorFlags = 8;
+
 std::uint64_t BufferBytes(int pixelsWide, int pixelsHigh)
 {
     return static_cast<std::uint64_t>(pixelsWide) * static_cast<std::uint64_t>(pixelsHigh) * kBytesPerPixel;
+}
+
+// Whether GL can hold a texture of this size, asked through the proxy target
+// before any buffer is made: an upload GL refuses would leave the object with
+// an empty texture, and an absurd size (say 2^28 x 1 pixels) would first
+// allocate a gigabyte for nothing.
+bool GlCanHold(int potWidth, int potHeight)
+{
+    // Sides past the largest GL admits never reach GL at all: Mesa's
+    // software driver overruns its stack on a proxy query 2^28 texels wide.
+    GLint largest = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largest);
+    if (potWidth > largest || potHeight > largest)
+        return false;
+    glTexImage2D(GL_PROXY_TEXTURE_2D, 0, GL_RGBA, potWidth, potHeight, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    GLint heldWidth = 0;
+    glGetTexLevelParameteriv(GL_PROXY_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &heldWidth);
+    // A size GL cannot even consider raises an error instead of clearing the
+    // proxy; it must not stay behind for the script's next GL call.
+    for (int flag = 0; flag < kGlErrorFlags && glGetError() != GL_NO_ERROR; ++flag) {
+    }
+    return heldWidth != 0;
 }
 
 char* CopyString(const char* text)
@@ -99,7 +124,7 @@ bool Image::LoadFile(const char* path)
     const int potWidth = NextPowerOfTwo(picture->w);
     const int potHeight = NextPowerOfTwo(picture->h);
     SDL_Surface* rgba = nullptr;
-    if (BufferBytes(potWidth, potHeight) <= kMaxBufferBytes)
+    if (BufferBytes(potWidth, potHeight) <= kMaxBufferBytes && GlCanHold(potWidth, potHeight))
         rgba = SDL_CreateRGBSurface(0, potWidth, potHeight, 32, kRedMask, kGreenMask, kBlueMask, kAlphaMask);
     if (!rgba) {
         SDL_FreeSurface(picture);
@@ -118,7 +143,8 @@ bool Image::LoadFile(const char* path)
 // A picture of raw RGBA pixels. The pixels are copied as they are (no
 // blending), row by row, into a zeroed power-of-two buffer. False (nothing
 // changed) for a negative size, a size whose buffer would not fit, pixel data
-// shorter than the size asks for, or no pixel data for a non-empty size.
+// shorter than the size asks for, no pixel data for a non-empty size, or a
+// texture larger than GL can hold.
 bool Image::LoadPixels(const unsigned char* data, std::size_t dataLength, int pixelsWide, int pixelsHigh)
 {
     if (pixelsWide < 0 || pixelsHigh < 0)
@@ -129,6 +155,8 @@ bool Image::LoadPixels(const unsigned char* data, std::size_t dataLength, int pi
     if (BufferBytes(potWidth, potHeight) > kMaxBufferBytes || pictureBytes > kMaxBufferBytes)
         return false;
     if (pictureBytes > 0 && (!data || dataLength < pictureBytes))
+        return false;
+    if (!GlCanHold(potWidth, potHeight))
         return false;
     unsigned char* buffer = static_cast<unsigned char*>(std::calloc(BufferBytes(potWidth, potHeight), 1));
     if (!buffer)
