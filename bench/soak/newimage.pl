@@ -25,6 +25,7 @@ sub main {
         $image->Render(0);
         OpenGL::SwapBuffers();
         ++$objects;
+        select(undef, undef, undef, 0.016);  # about 60 frames a second
         ($base, $base_objects) = (Rss(), $objects) if $objects == 100;
     }
     my $end = Rss();
