@@ -42,6 +42,7 @@ constexpr std::size_t kKeyHeader = 6;      // frame dword + spline flags word
 constexpr std::size_t kMeshMatrixBytes = 48;
 constexpr std::size_t kNodeHeaderWords = 6;  // flags1, flags2, parent id
 constexpr unsigned kNoParent = LIB3DS_NO_PARENT;
+constexpr unsigned kHeaderlessParent = 0;  // lib3ds allocates node records zeroed
 // Bytes the parser may read per byte of file: chunk headers are read twice
 // per nesting level, data once. Beyond this it is looping.
 constexpr std::size_t kReadBudgetFactor = 16;
@@ -369,7 +370,11 @@ private:
             return;
         }
         // lib3ds numbers nodes in file order; a node id chunk overrides that.
-        node_ = NodeRecord{nodeCounter_++, kNoParent};
+        // The parent comes from the node header; a node without one keeps
+        // the parent id 0 of lib3ds's zeroed record, so the first node of a
+        // file, headerless, is its own parent and sends lib3ds's insertion
+        // into endless recursion.
+        node_ = NodeRecord{nodeCounter_++, kHeaderlessParent};
         Children(begin, end, depth, &ChunkWalker::NodeChild);
         nodes_.push_back(node_);
     }
