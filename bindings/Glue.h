@@ -44,11 +44,14 @@ struct Package;
 
 // Every object the package's new made. Objects live until the process ends,
 // so the set only grows; it lets a handle be checked before it is trusted.
+// The set itself is never destroyed, so the objects stay reachable through
+// it until the process has ended (leak checkers at exit see them in use, as
+// they are, and no static destructor runs after a script's END blocks).
 template <class T>
 std::unordered_set<const void*>& Objects()
 {
-    static std::unordered_set<const void*> objects;
-    return objects;
+    static auto* objects = new std::unordered_set<const void*>();
+    return *objects;
 }
 
 // THIS: the object behind a handle made by the same package's new (blessed
