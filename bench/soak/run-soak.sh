@@ -22,7 +22,7 @@ export SDL_AUDIODRIVER=dummy
 xvfb=(xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp -noreset")
 
 if [ "${VALGRIND:-0}" = 1 ]; then
-  SOAK_SECONDS=${seconds} "${xvfb[@]}" valgrind --tool=memcheck --error-limit=no --num-callers=30 \
+  SOAK_SECONDS=${seconds} "${xvfb[@]}" valgrind --tool=memcheck --leak-check=full --error-limit=no --num-callers=30 \
     --suppressions="$here/valgrind.supp" --log-file="$show/valgrind.log" "$player" -w -x 640 || true
   cp "$show/valgrind.log" /tmp/soak-valgrind.log
   grep -E "ERROR SUMMARY|Invalid (read|write)|definitely lost|indirectly lost" /tmp/soak-valgrind.log | head -40
@@ -32,9 +32,18 @@ fi
 
 echo "== all effects, objects made once, ${seconds} s"
 SOAK_SECONDS=$seconds "${xvfb[@]}" "$player" -w -x 640 | tee "$show/soak.log"
-first=$(awk '/^pass 1 /{print $NF == "kB" ? $(NF-1) : $NF; exit}' "$show/soak.log")
-last=$(awk '/^pass /{v = $(NF-1)} END{print v}' "$show/soak.log")
-echo "rss after the first pass: $first kB; at the end: $last kB; growth: $((last - first)) kB (goal <= 1024 kB)"
+# Resident memory swings by about a megabyte from pass to pass (allocator
+# and driver buffers); the lowest and highest of the last five passes show
+# whether it also climbs.
+awk '/^pass /{rss[++n] = $(NF-1)}
+     END {
+       lo = hi = rss[n]
+       for (i = n - 4; i <= n; ++i) if (i > 0) { if (rss[i] < lo) lo = rss[i]; if (rss[i] > hi) hi = rss[i] }
+       printf "rss after the first pass: %d kB; at the end: %d kB; growth: %d kB (goal <= 1024 kB)\n",
+              rss[1], rss[n], rss[n] - rss[1]
+       printf "last five passes: %d..%d kB, growth of their lowest over the first pass: %d kB\n",
+              lo, hi, lo - rss[1]
+     }' "$show/soak.log"
 
 echo "== a new Image every frame, ${newimage_seconds} s"
 cp "$here/newimage.pl" main.pl
