@@ -62,6 +62,15 @@ public:
 namespace {
 
 struct Output {
+    // A script that dies ends the process with exit(), without the host's
+    // shutdown: the device thread would go on filling buffers from streams
+    // that this object's destruction has just freed. Stop it first.
+    ~Output()
+    {
+        if (open)
+            SDL_CloseAudio();
+    }
+
     bool open = false;
     int rate = kDefaultRate;
     int latency = 0;

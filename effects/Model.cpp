@@ -56,7 +56,14 @@ void DefaultColours()
 }  // namespace
 
 Model::Model() = default;
-Model::~Model() = default;
+// Shows never destroy a Model (objects live until the process exits); an
+// owner that does gets the scene's memory back. Display lists and textures
+// stay with the GL context.
+Model::~Model()
+{
+    if (scene)
+        lib3ds_file_free(scene);
+}
 
 int Model::SetParams(const char* path, int newFps, double newXoff, double newYoff, double newZoff)
 {

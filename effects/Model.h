@@ -17,8 +17,8 @@ constexpr int kModelDefaultFps = 25;
 class Model : public Renderer {
 public:
     Model();
-    // Releases the texture cache's own storage only; the scene, its display
-    // lists and the GL textures live until the process ends.
+    // Releases the scene and the texture cache's own storage; the display
+    // lists and the GL textures live until the context ends.
     ~Model();
     Model(const Model&) = delete;
     Model& operator=(const Model&) = delete;
