@@ -38,6 +38,15 @@ struct Params {
     float r = 1, g = 1, b = 1;
 };
 
+// Parameters with the picture's anchor point at (x, y).
+Params Placed(float x, float y)
+{
+    Params p;
+    p.x = x;
+    p.y = y;
+    return p;
+}
+
 int Set(Image& image, const char* name, const std::string* data, int width, int height, const Params& p)
 {
     return image.SetParams(name, data ? reinterpret_cast<const unsigned char*>(data->data()) : nullptr,
@@ -86,9 +95,7 @@ protected:
 TEST_F(ImageDraw, LongerSideIsOneUnitAndProportionsKept)
 {
     const std::string wide = QuadrantPixels(300, 200), tall = QuadrantPixels(200, 300);
-    Params p;
-    p.x = -0.5f;
-    p.y = 0.5f;
+    Params p = Placed(-0.5f, 0.5f);
     Image landscape, portrait;
     Set(landscape, nullptr, &wide, 300, 200, p);
     EXPECT_EQ(landscape.textureWidth(), 512);
@@ -105,9 +112,7 @@ TEST_F(ImageDraw, LongerSideIsOneUnitAndProportionsKept)
     // Size 2 on a square picture fills the view from top to bottom.
     const std::string square = QuadrantPixels(256, 256);
     Image full;
-    p = Params();
-    p.x = -1.0f;
-    p.y = 1.0f;
+    p = Placed(-1.0f, 1.0f);
     p.wsize = p.hsize = 2.0f;
     Set(full, nullptr, &square, 256, 256, p);
     Draw(full);
@@ -120,9 +125,7 @@ TEST_F(ImageDraw, LongerSideIsOneUnitAndProportionsKept)
 
     // Separate scales stretch each direction: twice as wide as high here.
     Image stretched;
-    p = Params();
-    p.x = -1.0f;
-    p.y = 0.5f;
+    p = Placed(-1.0f, 0.5f);
     p.wsize = 2.0f;
     p.hsize = 1.0f;
     Set(stretched, nullptr, &square, 256, 256, p);
@@ -139,9 +142,7 @@ TEST_F(ImageDraw, AnchorsPlaceTheNamedPointOnThePosition)
         for (int alignv : vertical) {
             SCOPED_TRACE("alignh " + std::to_string(alignh) + ", alignv " + std::to_string(alignv));
             Image image;
-            Params p;
-            p.x = 0.1f;
-            p.y = 0.2f;
+            Params p = Placed(0.1f, 0.2f);
             p.alignh = alignh;
             p.alignv = alignv;
             Set(image, nullptr, &pixels, 200, 100, p);
@@ -186,9 +187,7 @@ TEST_F(ImageDraw, TintAndOpacityBlendOverTheBackground)
 {
     const std::string white = SolidPixels(64, 64, kWhite);
     Image image;
-    Params p;
-    p.x = -0.5f;
-    p.y = 0.5f;
+    Params p = Placed(-0.5f, 0.5f);
     p.r = 1.0f;
     p.g = 0.5f;
     p.b = 0.25f;
@@ -203,9 +202,7 @@ TEST_F(ImageDraw, TintAndOpacityBlendOverTheBackground)
 
     // The picture's own alpha multiplies with the opacity factor.
     const std::string halfRed = SolidPixels(64, 64, Rgba{255, 0, 0, 128});
-    p = Params();
-    p.x = -0.5f;
-    p.y = 0.5f;
+    p = Placed(-0.5f, 0.5f);
     Set(image, nullptr, &halfRed, 64, 64, p);
     Draw(image);
     const double a = 128.0 / 255.0;
@@ -213,9 +210,7 @@ TEST_F(ImageDraw, TintAndOpacityBlendOverTheBackground)
 
     // Colour factors 0 and opacity 0 (what a hash with only "image" gives):
     // nothing shows.
-    p = Params();
-    p.x = -0.5f;
-    p.y = 0.5f;
+    p = Placed(-0.5f, 0.5f);
     p.alpha = p.r = p.g = p.b = 0.0f;
     Set(image, nullptr, &white, 64, 64, p);
     Draw(image);
@@ -277,9 +272,7 @@ TEST_F(ImageDraw, SourceNameDecidesWhenAPictureIsBuiltAgain)
     ASSERT_TRUE(WriteBmp(dir / "pic.bmp", 16, 16, SolidPixels(16, 16, kRed)));
     ASSERT_TRUE(WriteBmp(dir / "PIC.bmp", 16, 16, SolidPixels(16, 16, kBlue)));
     const std::string lower = dir / "pic.bmp", upper = dir / "PIC.bmp";
-    Params p;
-    p.x = -0.5f;
-    p.y = 0.5f;
+    Params p = Placed(-0.5f, 0.5f);
     Image image;
     Set(image, lower.c_str(), nullptr, 0, 0, p);
     const GLuint first = image.textureName();
@@ -344,9 +337,7 @@ TEST_F(ImageDraw, FailedFileLoadKeepsEverythingButTheName)
 {
     ASSERT_TRUE(WriteBmp(dir / "first.bmp", 16, 16, SolidPixels(16, 16, kRed)));
     const std::string first = dir / "first.bmp", later = dir / "later.bmp";
-    Params p;
-    p.x = -0.5f;
-    p.y = 0.5f;
+    Params p = Placed(-0.5f, 0.5f);
     Image image;
     Set(image, first.c_str(), nullptr, 0, 0, p);
     const GLuint texture = image.textureName();
@@ -371,9 +362,7 @@ TEST_F(ImageDraw, FailedFileLoadKeepsEverythingButTheName)
 TEST_F(ImageDraw, UnusablePixelDataKeepsThePictureAndAppliesTheParameters)
 {
     const std::string red = SolidPixels(4, 4, kRed);
-    Params p;
-    p.x = -0.5f;
-    p.y = 0.5f;
+    Params p = Placed(-0.5f, 0.5f);
     Image image;
     Set(image, nullptr, &red, 4, 4, p);
     const GLuint texture = image.textureName();
@@ -428,9 +417,7 @@ TEST_F(ImageDraw, NoPictureDrawsNothing)
     EXPECT_EQ(mode, GL_PROJECTION) << "an object without a picture touches no GL state";
 
     // Parameters without any picture: still nothing, and no texture made.
-    Params p;
-    p.x = -0.5f;
-    p.y = 0.5f;
+    Params p = Placed(-0.5f, 0.5f);
     Set(fresh, nullptr, nullptr, 8, 8, p);
     EXPECT_EQ(fresh.textureName(), 0u);
     Draw(fresh);

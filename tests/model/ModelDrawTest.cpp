@@ -324,26 +324,22 @@ TEST_F(ModelDraw, LightsAreOnDuringRenderAndOffAfterWithTheirValuesKept)
     for (GLenum flag : {GL_LIGHTING, GL_LIGHT0, GL_LIGHT1, GL_LIGHT2, GL_DEPTH_TEST, GL_CULL_FACE, GL_TEXTURE_2D})
         EXPECT_FALSE(glIsEnabled(flag)) << std::hex << flag;
 
-    GLfloat value[4];
-    glGetLightfv(GL_LIGHT1, GL_DIFFUSE, value);
-    EXPECT_FLOAT_EQ(value[1], 1.0f);
-    EXPECT_FLOAT_EQ(value[3], 0.0f);
-    glGetLightfv(GL_LIGHT1, GL_AMBIENT, value);
-    EXPECT_FLOAT_EQ(value[1], 1.0f);
-    glGetLightfv(GL_LIGHT2, GL_SPECULAR, value);  // the colour track at frame 50
-    EXPECT_FLOAT_EQ(value[2], 0.5f);
-    EXPECT_FLOAT_EQ(value[0], 0.0f);
-    glGetLightfv(GL_LIGHT2, GL_POSITION, value);
-    EXPECT_FLOAT_EQ(value[0], 3.0f);
-    EXPECT_FLOAT_EQ(value[1], -20.0f);
-    EXPECT_FLOAT_EQ(value[2], 4.0f);
-    EXPECT_FLOAT_EQ(value[3], 1.0f);
-    glGetLightfv(GL_LIGHT0, GL_QUADRATIC_ATTENUATION, value);
-    EXPECT_FLOAT_EQ(value[0], 0.005f);
-    glGetLightfv(GL_LIGHT0, GL_LINEAR_ATTENUATION, value);
-    EXPECT_FLOAT_EQ(value[0], 0.1f);
-    glGetLightfv(GL_LIGHT0, GL_CONSTANT_ATTENUATION, value);
-    EXPECT_FLOAT_EQ(value[0], 0.0f);
+    // Values kept after Render: colours (the colour track at frame 50 for
+    // L3's specular), position, and the player's attenuations.
+    const struct { GLenum light, name; int index; float value; } kept[] = {
+        {GL_LIGHT1, GL_DIFFUSE, 1, 1.0f},   {GL_LIGHT1, GL_DIFFUSE, 3, 0.0f},
+        {GL_LIGHT1, GL_AMBIENT, 1, 1.0f},   {GL_LIGHT2, GL_SPECULAR, 2, 0.5f},
+        {GL_LIGHT2, GL_SPECULAR, 0, 0.0f},  {GL_LIGHT2, GL_POSITION, 0, 3.0f},
+        {GL_LIGHT2, GL_POSITION, 1, -20.0f}, {GL_LIGHT2, GL_POSITION, 2, 4.0f},
+        {GL_LIGHT2, GL_POSITION, 3, 1.0f},  {GL_LIGHT0, GL_QUADRATIC_ATTENUATION, 0, 0.005f},
+        {GL_LIGHT0, GL_LINEAR_ATTENUATION, 0, 0.1f}, {GL_LIGHT0, GL_CONSTANT_ATTENUATION, 0, 0.0f},
+    };
+    for (const auto& k : kept) {
+        GLfloat value[4];
+        glGetLightfv(k.light, k.name, value);
+        EXPECT_FLOAT_EQ(value[k.index], k.value) << "light " << k.light - GL_LIGHT0 << std::hex << " value 0x"
+                                                 << k.name << "[" << k.index << "]";
+    }
 }
 
 TEST_F(ModelDraw, LightsBeyondTheGlLimitOrWithoutNodeAreSkipped)
