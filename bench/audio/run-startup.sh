@@ -6,7 +6,7 @@
 # Usage: run-startup.sh <showplayer> <bare_window> <startup_bench> <fixture dir> [rounds]
 set -euo pipefail
 if [ -z "${DISPLAY:-}" ]; then
-  exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp -noreset" "$0" "$@"
+  exec "$(dirname "$0")/../../scripts/with-xvfb" "$0" "$@"
 fi
 player=$1 bare=$2 bench=$3 fixtures=$4 rounds=${5:-10}
 music=$fixtures/long300.mp3

@@ -2,11 +2,11 @@
 # bench/frames/ImageScene.cpp, drawn by a show script. Prints its frame rate.
 use strict;
 use warnings;
+use lib '.';
+use FrameBench qw(run_frames);
 
 use constant SIDE => 256;
 use constant COLUMNS => 20;
-use constant WARM_UP_FRAMES => 20;
-use constant FRAME_STEP_MS => 20;
 
 # Top half one colour, bottom half another, slightly translucent.
 sub picture {
@@ -14,12 +14,6 @@ sub picture {
     my $half = SIDE * SIDE / 2;
     return pack('C4', $n * 37 % 256, $n * 11 % 256, 255 - $n % 256, 255) x $half
          . pack('C4', 255 - $n % 256, $n * 53 % 256, $n * 7 % 256, 200) x $half;
-}
-
-# CPU seconds of the whole process (every thread, GL driver included).
-sub cpu_seconds {
-    my ($user, $system) = times;
-    return $user + $system;
 }
 
 sub main {
@@ -32,15 +26,8 @@ sub main {
     my @pictures = map { picture($_) } 0 .. $count - 1;
     my @names = map { "pic$_" } 0 .. $count - 1;
 
-    my ($start, $cpuStart) = (0, 0);
-    for my $frame (0 .. WARM_UP_FRAMES + $frames - 1) {
-        if ($frame == WARM_UP_FRAMES) {
-            $start = OpenGL::glGetTime();
-            $cpuStart = cpu_seconds();
-        }
-        OpenGL::glPumpEvents();
-        OpenGL::glClear();
-        my $t = $frame * FRAME_STEP_MS;
+    run_frames('Image', $count, $frames, sub {
+        my ($t) = @_;
         for my $n (0 .. $count - 1) {
             $images[$n]->SetParams({
                 image => $names[$n],
@@ -60,12 +47,7 @@ sub main {
             });
             $images[$n]->Render($t);
         }
-        OpenGL::SwapBuffers();
-    }
-    my $seconds = (OpenGL::glGetTime() - $start) / 1000;
-    my $cpuSeconds = cpu_seconds() - $cpuStart;
-    printf "player Image: %.1f fps, %.1f frames per CPU second (%d frames, %d objects)\n",
-        $frames / $seconds, $frames / $cpuSeconds, $frames, $count;
+    });
     return 0;
 }
 

@@ -1,53 +1,22 @@
 # Frame benchmark, show side: the frames of the InkStain scene in
-# bench/frames/InkStainScene.cpp, drawn by a show script. Prints its frame rate.
+# bench/frames/FixedScenes.cpp, drawn by a show script. Prints its frame rate.
 use strict;
 use warnings;
+use lib '.';
+use FrameBench qw(write_quadrant_bmp run_frames);
 
 use constant SIDE => 64;
-use constant WARM_UP_FRAMES => 20;
-use constant FRAME_STEP_MS => 20;
-
-# A SIDE x SIDE 24-bit BMP in four coloured quadrants, the same picture the
-# plain side writes.
-sub write_picture {
-    my ($path) = @_;
-    my @quadrants = ([255, 0, 0], [0, 255, 0], [0, 0, 255], [255, 255, 0]);  # TL TR BL BR
-    my $pixels = '';
-    for my $row (reverse 0 .. SIDE - 1) {  # BMP rows run bottom-up
-        for my $column (0 .. SIDE - 1) {
-            my ($r, $g, $b) = @{ $quadrants[($row >= SIDE / 2 ? 2 : 0) + ($column >= SIDE / 2 ? 1 : 0)] };
-            $pixels .= pack('C3', $b, $g, $r);
-        }
-    }
-    open(my $file, '>:raw', $path) or die "$path: $!";
-    print $file pack('A2 V v v V', 'BM', 54 + length($pixels), 0, 0, 54),
-        pack('V l l v v V V l l V V', 40, SIDE, SIDE, 1, 24, 0, length($pixels), 2835, 2835, 0, 0), $pixels;
-    close($file);
-}
-
-# CPU seconds of the whole process (every thread, GL driver included).
-sub cpu_seconds {
-    my ($user, $system) = times;
-    return $user + $system;
-}
 
 sub main {
     OpenGL::boot_OpenGL();
     InkStain::boot_InkStain();
     my $count = $ENV{BENCH_OBJECTS} || 200;
     my $frames = $ENV{BENCH_FRAMES} || 300;
-    write_picture('card.bmp');
+    write_quadrant_bmp('card.bmp', SIDE);
     my @cards = map { InkStain->new } 1 .. $count;
 
-    my ($start, $cpuStart) = (0, 0);
-    for my $frame (0 .. WARM_UP_FRAMES + $frames - 1) {
-        if ($frame == WARM_UP_FRAMES) {
-            $start = OpenGL::glGetTime();
-            $cpuStart = cpu_seconds();
-        }
-        OpenGL::glPumpEvents();
-        OpenGL::glClear();
-        my $t = $frame * FRAME_STEP_MS;
+    run_frames('InkStain', $count, $frames, sub {
+        my ($t) = @_;
         for my $n (0 .. $count - 1) {
             # The page swings through every angle; the blot changes size every
             # frame, so its list is recompiled every time.
@@ -58,12 +27,7 @@ sub main {
             });
             $cards[$n]->Render($t);
         }
-        OpenGL::SwapBuffers();
-    }
-    my $seconds = (OpenGL::glGetTime() - $start) / 1000;
-    my $cpuSeconds = cpu_seconds() - $cpuStart;
-    printf "player InkStain: %.1f fps, %.1f frames per CPU second (%d frames, %d objects)\n",
-        $frames / $seconds, $frames / $cpuSeconds, $frames, $count;
+    });
     return 0;
 }
 

@@ -8,7 +8,7 @@
 # BENCH_OBJECTS and BENCH_FRAMES change the workload (200 objects, 100 frames).
 set -euo pipefail
 if [ -z "${DISPLAY:-}" ]; then
-  exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$0" "$@"
+  exec "$(dirname "$0")/../../scripts/with-xvfb" "$0" "$@"
 fi
 effect=$1 player=$2 plain=$3 script=$4 music=$5
 objects=${BENCH_OBJECTS:-200}
@@ -18,6 +18,7 @@ export BENCH_OBJECTS=$objects BENCH_FRAMES=$frames SDL_AUDIODRIVER=dummy
 show=$(mktemp -d)
 trap 'rm -rf "$show"' EXIT
 cp "$script" "$show/main.pl"
+cp "$(dirname "$script")/FrameBench.pm" "$show/"
 cp "$music" "$show/derure.mp3"
 
 # Runs one side and sets wall and cpu from its result line. A loaded virtual

@@ -8,7 +8,7 @@
 # BENCH_FRAMES changes the number of measured frames (60).
 set -euo pipefail
 if [ -z "${DISPLAY:-}" ]; then
-  exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$0" "$@"
+  exec "$(dirname "$0")/../../scripts/with-xvfb" "$0" "$@"
 fi
 player=$1 plain=$2 make3ds=$3 script=$4 music=$5
 frames=${BENCH_FRAMES:-60}

@@ -5,6 +5,8 @@
 # minute and reports the growth per object.
 #   run-soak.sh PLAYER MAKE3DS FIXTURE_DIR [SOAK_SECONDS] [NEWIMAGE_SECONDS]
 # VALGRIND=1 runs the all-effects show briefly under valgrind memcheck instead.
+# SHOW=folder soaks that show (the bundled one: SHOW=show) instead of the
+# all-effects script, looping it pass after pass through show-loop.pl.
 set -euo pipefail
 player=$1 make3ds=$2 fixtures=$3
 seconds=${4:-600} newimage_seconds=${5:-60}
@@ -17,9 +19,14 @@ convert-im6.q16 -size 64x64 gradient:yellow-blue PNG32:"$show/images/ball.png"
 convert-im6.q16 -size 128x96 gradient:white-red PNG32:"$show/images/card.png"
 "$make3ds" "$here/room.txt" "$show/models/soak.3ds"
 cp "$here/allfx.pl" "$show/main.pl"
+if [ -n "${SHOW:-}" ]; then
+  cp -r "$SHOW"/. "$show"/
+  cp "$SHOW/main.pl" "$show/show.pl"
+  cp "$here/show-loop.pl" "$show/main.pl"
+fi
 cd "$show"
 export SDL_AUDIODRIVER=dummy
-xvfb=(xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp -noreset")
+xvfb=("$here/../../scripts/with-xvfb")
 
 if [ "${VALGRIND:-0}" = 1 ]; then
   SOAK_SECONDS=${seconds} "${xvfb[@]}" valgrind --tool=memcheck --leak-check=full --error-limit=no --num-callers=30 \
@@ -30,7 +37,7 @@ if [ "${VALGRIND:-0}" = 1 ]; then
   exit 0
 fi
 
-echo "== all effects, objects made once, ${seconds} s"
+echo "== ${SHOW:-all effects}, objects made once, ${seconds} s"
 SOAK_SECONDS=$seconds "${xvfb[@]}" "$player" -w -x 640 | tee "$show/soak.log"
 # Resident memory swings by about a megabyte from pass to pass (allocator
 # and driver buffers); the lowest and highest of the last five passes show
