@@ -35,10 +35,12 @@ sub cpu_seconds {
     return $user + $system;
 }
 
-# Draws WARM_UP_FRAMES + frames frames with draw->(t), times the last
-# `frames`, and prints "player <name>: F fps, C frames per CPU second (...)".
+# Draws WARM_UP_FRAMES + frames frames with draw->(t), t advancing by step
+# ms (FRAME_STEP_MS unless given), times the last `frames`, and prints
+# "player <name>: F fps, C frames per CPU second (...)".
 sub run_frames {
-    my ($name, $count, $frames, $draw) = @_;
+    my ($name, $count, $frames, $draw, $step) = @_;
+    $step ||= FRAME_STEP_MS;
     my ($start, $cpuStart) = (0, 0);
     for my $frame (0 .. WARM_UP_FRAMES + $frames - 1) {
         if ($frame == WARM_UP_FRAMES) {
@@ -47,7 +49,7 @@ sub run_frames {
         }
         OpenGL::glPumpEvents();
         OpenGL::glClear();
-        $draw->($frame * FRAME_STEP_MS);
+        $draw->($frame * $step);
         OpenGL::SwapBuffers();
     }
     my $seconds = (OpenGL::glGetTime() - $start) / 1000;

@@ -17,6 +17,7 @@ export BENCH_FRAMES=$frames SDL_AUDIODRIVER=dummy
 show=$(mktemp -d)
 trap 'rm -rf "$show"' EXIT
 cp "$script" "$show/main.pl"
+cp "$(dirname "$0")/../frames/FrameBench.pm" "$show/"
 cp "$music" "$show/derure.mp3"
 {
   echo "frames 200"
