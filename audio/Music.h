@@ -15,6 +15,8 @@
 // output is silence.
 #pragma once
 
+#include "audio/Player.h"
+
 #include <vector>
 
 namespace music {
@@ -59,14 +61,6 @@ int StreamGetLength(Stream* stream);
 // The position in fractional milliseconds, as StreamGetTime before rounding.
 double StreamGetTimeExact(Stream* stream);
 
-// One buffer taken by the device while the music channel played: the
-// CLOCK_MONOTONIC time of the callback in ns, the music position of its first
-// frame and its length in frames.
-struct DeviceBuffer {
-    long long timeNs;
-    long long startFrame;
-    int frames;
-};
 
 // Latency the clock subtracts: the device buffer, in frames. 0 before Init.
 int DeviceLatencyFrames();
