@@ -1,6 +1,7 @@
 // Command-line options: window size, colour depth and display mode.
 #include "host/Options.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -49,6 +50,93 @@ void Apply(Settings& settings, char letter, const char* argument)
     }
 }
 
+constexpr int kMinFps = 1;
+constexpr int kMaxFps = 240;
+
+// Whole number in [low, high], nothing else in the word.
+bool ParseWhole(const char* text, long low, long high, long* value)
+{
+    if (!text || !*text)
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    const long parsed = std::strtol(text, &end, 10);
+    if (errno != 0 || *end != '\0' || parsed < low || parsed > high)
+        return false;
+    *value = parsed;
+    return true;
+}
+
+void SetError(Settings& settings, const std::string& message)
+{
+    if (settings.error.empty())
+        settings.error = message;
+}
+
+const char* const kLongOptions[] = {"watch", "record", "fps", "duration"};
+
+std::string LongName(const char* word)
+{
+    const char* equals = std::strchr(word + 2, '=');
+    return equals ? std::string(word + 2, static_cast<std::size_t>(equals - word - 2)) : std::string(word + 2);
+}
+
+// Only the player's own long names count as long options: any other word that
+// starts with "--" is read as clustered letters, as it always was.
+bool IsLongOption(const char* word)
+{
+    if (word[0] != '-' || word[1] != '-' || word[2] == '\0')
+        return false;
+    const std::string name = LongName(word);
+    for (const char* known : kLongOptions)
+        if (name == known)
+            return true;
+    return false;
+}
+
+// "--name" or "--name=value" at argv[*i]; the value may come from the next
+// word.
+void ApplyLong(Settings& settings, int argc, char* const* argv, int* i, std::FILE* err)
+{
+    (void)err;
+    const std::string name = LongName(argv[*i]);
+    const char* equals = std::strchr(argv[*i] + 2, '=');
+    if (name == "watch") {
+        if (equals)
+            SetError(settings, "option '--watch' takes no value");
+        else
+            settings.watch = true;
+        return;
+    }
+    const char* value = nullptr;
+    if (equals)
+        value = equals + 1;
+    else if (*i + 1 < argc)
+        value = argv[++*i];
+    if (!value) {
+        SetError(settings, std::string("option '--") + name + "' requires an argument");
+        return;
+    }
+    if (name == "record") {
+        if (!*value)
+            SetError(settings, "--record needs a file name");
+        settings.recordPath = value;
+    } else if (name == "fps") {
+        long fps = 0;
+        if (ParseWhole(value, kMinFps, kMaxFps, &fps))
+            settings.fps = static_cast<int>(fps);
+        else
+            SetError(settings, std::string("--fps takes a whole number from 1 to 240, not \"") + value + "\"");
+    } else {
+        char* end = nullptr;
+        const double seconds = std::strtod(value, &end);
+        if (!*value || *end != '\0' || !(seconds > 0.0) || !std::isfinite(seconds))
+            SetError(settings, std::string("--duration takes a number of seconds above 0, not \"") + value + "\"");
+        else
+            settings.duration = seconds;
+    }
+}
+
 }  // namespace
 
 Settings ParseOptions(int argc, char* const* argv, bool posixlyCorrect, std::FILE* err)
@@ -60,6 +148,10 @@ Settings ParseOptions(int argc, char* const* argv, bool posixlyCorrect, std::FIL
         const char* word = argv[i];
         if (std::strcmp(word, "--") == 0)
             break;
+        if (IsLongOption(word)) {
+            ApplyLong(settings, argc, argv, &i, err);
+            continue;
+        }
         if (word[0] != '-' || word[1] == '\0') {
             // A plain word (or a lone dash): GNU skips it and goes on,
             // POSIX stops here.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 namespace host {
 
@@ -15,6 +16,16 @@ struct Settings {
     int height = 600;
     int depth = 32;
     bool fullscreen = true;
+
+    // Long options (authoring and recording).
+    bool watch = false;        // --watch: reload the show when its files change
+    std::string recordPath;    // --record FILE: record to a video file instead of playing
+    int fps = 60;              // --fps N, 1 to 240
+    double duration = 0.0;     // --duration SECONDS; 0: no cap
+
+    // A long option with a value the player cannot use: one line, and the
+    // player ends with status 1 before it opens anything.
+    std::string error;
 };
 
 // Reads the options "x:y:b:fw" with the POSIX getopt rules and the GNU
@@ -22,6 +33,11 @@ struct Settings {
 // parsing stops at the first one), "--" ends parsing, clustered flags, and an
 // argument taken from the rest of the word or from the next word. Unknown
 // letters and missing arguments print their diagnostic on err and are ignored.
+//
+// Long options ("--watch", "--record FILE", "--fps N", "--duration SECONDS",
+// the value also as "--name=value") are words of their own and follow the
+// same rules of order. An unknown long option is reported and ignored like an
+// unknown letter; a bad value sets Settings::error.
 Settings ParseOptions(int argc, char* const* argv, bool posixlyCorrect, std::FILE* err);
 
 }  // namespace host

@@ -26,6 +26,11 @@ int main(int argc, char** argv, char** env)
     const host::Settings settings =
         host::ParseOptions(argc, argv, std::getenv("POSIXLY_CORRECT") != nullptr, stderr);
 
+    if (!settings.error.empty()) {
+        std::fprintf(stderr, "showplayer: %s\n", settings.error.c_str());
+        return 1;
+    }
+
     std::printf("using resolution %dx%d %dbpp%s\n", settings.width, settings.height, settings.depth,
                 settings.fullscreen ? " [fs]" : "");
 

@@ -154,3 +154,54 @@ TEST(Options, DerivedSideOverTheWholeRange)
         ASSERT_EQ(byHeight.width, expected) << side;
     }
 }
+
+namespace {
+
+struct LongCase {
+    std::vector<std::string> args;
+    bool watch;
+    const char* record;
+    int fps;
+    double duration;
+    const char* error;  // "" when the options are usable
+    int width;
+};
+
+const LongCase kLongCases[] = {
+    {{}, false, "", 60, 0.0, "", 800},
+    {{"--watch", "-x", "1024"}, true, "", 60, 0.0, "", 1024},
+    {{"-x", "--watch"}, false, "", 60, 0.0, "", 0},  // the next word is -x's argument
+    {{"--", "--watch"}, false, "", 60, 0.0, "", 800},
+    {{"--record", "out.mp4", "--fps", "25", "--duration", "2.5"}, false, "out.mp4", 25, 2.5, "", 800},
+    {{"--record=a.webm", "--fps=240", "--duration=1"}, false, "a.webm", 240, 1.0, "", 800},
+    {{"--fps", "1"}, false, "", 1, 0.0, "", 800},
+    {{"--fps", "0"}, false, "", 60, 0.0, "--fps takes a whole number from 1 to 240, not \"0\"", 800},
+    {{"--fps", "241"}, false, "", 60, 0.0, "--fps takes a whole number from 1 to 240, not \"241\"", 800},
+    {{"--fps", "30.5"}, false, "", 60, 0.0, "--fps takes a whole number from 1 to 240, not \"30.5\"", 800},
+    {{"--duration", "0"}, false, "", 60, 0.0, "--duration takes a number of seconds above 0, not \"0\"", 800},
+    {{"--duration", "x"}, false, "", 60, 0.0, "--duration takes a number of seconds above 0, not \"x\"", 800},
+    {{"--record"}, false, "", 60, 0.0, "option '--record' requires an argument", 800},
+    {{"--watch=1"}, false, "", 60, 0.0, "option '--watch' takes no value", 800},
+};
+
+}  // namespace
+
+// Long options live beside the letters without changing how letters parse.
+TEST(Options, LongOptions)
+{
+    for (const LongCase& c : kLongCases) {
+        std::vector<std::string> words = {"sp"};
+        words.insert(words.end(), c.args.begin(), c.args.end());
+        const Parsed p = Parse(words, false);
+        std::string what;
+        for (const auto& a : c.args)
+            what += " [" + a + "]";
+        EXPECT_EQ(p.settings.watch, c.watch) << what;
+        EXPECT_EQ(p.settings.recordPath, c.record) << what;
+        EXPECT_EQ(p.settings.fps, c.fps) << what;
+        EXPECT_DOUBLE_EQ(p.settings.duration, c.duration) << what;
+        EXPECT_EQ(p.settings.error, c.error) << what;
+        EXPECT_EQ(p.settings.width, c.width) << what;
+        EXPECT_EQ(p.diagnostics, "") << what;
+    }
+}
