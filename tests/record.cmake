@@ -8,3 +8,7 @@ target_link_libraries(record_clock_tests PRIVATE showaudio testsupport GTest::gt
 add_dependencies(record_clock_tests fixtures)
 add_test(NAME record.clock COMMAND record_clock_tests)
 set_tests_properties(record.clock PROPERTIES LABELS unit)
+
+add_executable(record_tests ${CMAKE_CURRENT_SOURCE_DIR}/record/RecordTest.cpp)
+target_link_libraries(record_tests PRIVATE testsupport GTest::gtest_main)
+add_dependencies(record_tests showplayer)
