@@ -118,8 +118,9 @@ GLuint BalTrap::CompileStaircase()
 // ---------------------------------------------------------------------------
 // Parameters and drawing
 
-int BalTrap::SetParams(const char* bal, float newX, float newY, float newZoom, float newTurn, float newTrapAlpha)
+int BalTrap::SetParams(const Params& params)
 {
+    const char* bal = params.bal;
     if (!ballTexture && bal) {
         // Loading binds the new texture and enables texturing; keep that
         // from leaking into whatever the script draws next.
@@ -127,11 +128,11 @@ int BalTrap::SetParams(const char* bal, float newX, float newY, float newZoom, f
         ballTexture = Texture::Create(bal);
         glPopAttrib();
     }
-    x = newX;
-    y = newY;
-    zoom = newZoom;
-    turn = newTurn;
-    trap_alpha = newTrapAlpha;
+    x = params.x;
+    y = params.y;
+    zoom = params.zoom;
+    turn = params.turn;
+    trap_alpha = params.trap_alpha;
     return 0;
 }
 

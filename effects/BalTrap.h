@@ -27,9 +27,18 @@ public:
     BalTrap(const BalTrap&) = delete;
     BalTrap& operator=(const BalTrap&) = delete;
 
+    // One SetParams request, as the package reads it from the script's hash.
+    struct Params {
+        const char* bal = nullptr;  // picture file; null: none
+        float x = 0.0f;
+        float y = 0.0f;
+        float zoom = 0.0f;
+        float turn = 0.0f;
+        float trap_alpha = 0.0f;
+    };
     // Loads the picture on the first call that names a loadable file (later
     // names are ignored) and stores the five numbers every time. Returns 0.
-    int SetParams(const char* bal, float x, float y, float zoom, float turn, float trap_alpha);
+    int SetParams(const Params& params);
 
     // Draws the staircase, then the picture square over it when a picture is
     // held. msec is not used. Returns 0.

@@ -173,10 +173,10 @@ bool Image::LoadPixels(const unsigned char* data, std::size_t dataLength, int pi
 // ---------------------------------------------------------------------------
 // Parameters
 
-int Image::SetParams(const char* newName, const unsigned char* data, std::size_t dataLength, int pixelsWide,
-                     int pixelsHigh, float newX, float newY, float newWsize, float newHsize, float newAlpha,
-                     float newRot, int newAlignh, int newAlignv, float newR, float newG, float newB)
+int Image::SetParams(const Params& params)
 {
+    const char* newName = params.name;
+    const unsigned char* data = params.data;
     // The source name is the cache key: a picture is only built again when
     // the request names another one.
     bool remember = newName != nullptr;
@@ -193,23 +193,23 @@ int Image::SetParams(const char* newName, const unsigned char* data, std::size_t
     } else if (!name || (newName && std::strcmp(name, newName) != 0)) {
         // Pixel data, or no source at all. Unusable pixel data keeps the
         // current picture and its name; only the parameters change.
-        if (LoadPixels(data, dataLength, pixelsWide, pixelsHigh))
+        if (LoadPixels(data, params.dataLength, params.width, params.height))
             ForgetName();
         else
             remember = false;
     }
 
-    x = newX;
-    y = newY;
-    wsize = newWsize;
-    hsize = newHsize;
-    alpha = newAlpha;
-    rot = newRot;
-    alignh = newAlignh;
-    alignv = newAlignv;
-    r = newR;
-    g = newG;
-    b = newB;
+    x = params.x;
+    y = params.y;
+    wsize = params.wsize;
+    hsize = params.hsize;
+    alpha = params.alpha;
+    rot = params.rot;
+    alignh = params.alignh;
+    alignv = params.alignv;
+    r = params.r;
+    g = params.g;
+    b = params.b;
     if (remember && (!name || std::strcmp(name, newName) != 0)) {
         std::free(name);
         name = CopyString(newName);

@@ -189,8 +189,10 @@ void InkStain::BuildStainList(float size)
 // ---------------------------------------------------------------------------
 // Parameters and drawing
 
-int InkStain::SetParams(const char* frontimage, float newOpenangle, float newStainsize)
+int InkStain::SetParams(const Params& params)
 {
+    const char* frontimage = params.frontimage;
+    const float newStainsize = params.stainsize;
     if (!frontTexture && frontimage) {
         // Loading binds the new texture and enables texturing; keep that
         // from leaking into whatever the script draws next.
@@ -204,7 +206,7 @@ int InkStain::SetParams(const char* frontimage, float newOpenangle, float newSta
             frontList = BuildFrontList();
         }
     }
-    openangle = newOpenangle;
+    openangle = params.openangle;
     // A NaN compares unequal, so it always recompiles.
     if (!(newStainsize == stainsize)) {
         stainsize = newStainsize;

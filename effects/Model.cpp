@@ -65,19 +65,19 @@ Model::~Model()
         lib3ds_file_free(scene);
 }
 
-int Model::SetParams(const char* path, int newFps, double newXoff, double newYoff, double newZoff)
+int Model::SetParams(const Params& params)
 {
     if (!scene) {
-        Lib3dsFile* loaded = scene_check::LoadScene(path);
+        Lib3dsFile* loaded = scene_check::LoadScene(params.path);
         if (!loaded)
             return -1;
         scene = loaded;
         lib3ds_file_eval(scene, 0.0f);
     }
-    xoff = newXoff;
-    yoff = newYoff;
-    zoff = newZoff;
-    fps = newFps;
+    xoff = params.xoff;
+    yoff = params.yoff;
+    zoff = params.zoff;
+    fps = params.fps;
     return 0;
 }
 

@@ -23,11 +23,19 @@ public:
     Model(const Model&) = delete;
     Model& operator=(const Model&) = delete;
 
+    // One SetParams request, as the package reads it from the script's hash.
+    struct Params {
+        const char* path = nullptr;  // the scene file; null: none
+        int fps = 0;
+        double xoff = 0.0;
+        double yoff = 0.0;
+        double zoff = 0.0;
+    };
     // Loads the scene at path the first time one loads (later paths are
     // ignored), then takes the frame rate and offsets. 0, or -1 (and nothing
     // changed) when no scene is loaded and this one cannot be: missing,
     // unreadable, not a 3DS scene, or failing the loader's safety checks.
-    int SetParams(const char* path, int fps, double xoff, double yoff, double zoff);
+    int SetParams(const Params& params);
 
     // Plays the scene at msec. Always 0; without a scene, a camera, or the
     // camera's camera and target nodes it draws nothing and leaves GL alone.

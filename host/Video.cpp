@@ -1,9 +1,10 @@
 // Video stage: the SDL window and its OpenGL context.
 #include "host/Stages.h"
-#include "host/State.h"
+#include "host/LiveFrontEnd.h"
 
 #include <SDL.h>
 #include <SDL_syswm.h>
+#include <csignal>
 #include <cstdlib>
 
 namespace host {
@@ -14,9 +15,23 @@ constexpr int kMultisampleSamples = 6;
 constexpr const char* kDriverVariable = "SDL_VIDEODRIVER";
 constexpr const char* kGlDriver = "x11";
 
+// SDL catches SIGINT and SIGTERM and turns them into a quit event, which a
+// show never reads: Ctrl-C and kill would be ignored. Give them back their
+// default action, so that they end the player at once like any command. A
+// signal the player was started with ignored stays ignored (SDL leaves those
+// alone too).
+void RestoreTerminationSignals()
+{
+    for (int signalNumber : {SIGINT, SIGTERM}) {
+        struct sigaction current;
+        if (sigaction(signalNumber, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
+            std::signal(signalNumber, SIG_DFL);
+    }
+}
+
 }  // namespace
 
-int InitVideo(int width, int height, int depth, bool fullscreen)
+int InitVideo(int width, int height, int depth, bool fullscreen, show::Context& context)
 {
     // With no driver named, SDL 1.2 falls back to text-mode drivers when there
     // is no X display; they can never give OpenGL and they write terminal
@@ -53,8 +68,13 @@ int InitVideo(int width, int height, int depth, bool fullscreen)
     if (SDL_GetWMInfo(&info) == 0)
         return 1;
 
+    // After the video mode: the retry above may set SDL up again.
+    RestoreTerminationSignals();
     SDL_ShowCursor(0);
-    state::windowReady = 1;
+    context.width = width;
+    context.height = height;
+    context.windowReady = 1;
+    context.frontEnd = std::make_unique<LiveFrontEnd>();
     return 0;
 }
 

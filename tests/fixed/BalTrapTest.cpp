@@ -67,7 +67,7 @@ TEST_F(BalTrapTest, StaircaseWalkMatchesTheBarTable)
 TEST_F(BalTrapTest, StaircaseListDrawsTheWalkCounterClockwise)
 {
     BalTrap effect;
-    effect.SetParams(nullptr, 0, 0, 1, 0, 1);
+    effect.SetParams({nullptr, 0, 0, 1, 0, 1});
     std::vector<GLfloat> buffer(4096);
     constexpr double kHalf = 2048.0;  // window units per NDC unit
     glViewport(0, 0, 2 * static_cast<GLsizei>(kHalf), 2 * static_cast<GLsizei>(kHalf));
@@ -120,7 +120,7 @@ TEST_F(BalTrapTest, StaircaseOpacityFollowsTrapAlpha)
     } cases[] = {{1.0f, kStairRed}, {0.5f, halfRed}, {0.0f, kBackground}};
     for (const auto& c : cases) {
         SCOPED_TRACE("trap_alpha " + std::to_string(c.alpha));
-        effect.SetParams(nullptr, 0, 0, 1, 0, c.alpha);
+        effect.SetParams({nullptr, 0, 0, 1, 0, c.alpha});
         Draw(effect);
         for (const Bar& b : kBars)
             EXPECT_PIXEL(At((b.left + b.right) / 2, (b.bottom + b.top) / 2), c.bar, kTolerance);
@@ -140,7 +140,7 @@ TEST_F(BalTrapTest, SquareIsScaledAndPlacedUprightWithItsOffsets)
 {
     BalTrap effect;
     // zoom 1 at the origin: -0.1 to 0.1 on both axes.
-    effect.SetParams(quadrants_.c_str(), 0, 0, 1, 0, 0);
+    effect.SetParams({quadrants_.c_str(), 0, 0, 1, 0, 0});
     Draw(effect);
     EXPECT_PIXEL(At(-0.05, 0.05), kRed, kTolerance);
     EXPECT_PIXEL(At(0.05, 0.05), kGreen, kTolerance);
@@ -150,7 +150,7 @@ TEST_F(BalTrapTest, SquareIsScaledAndPlacedUprightWithItsOffsets)
     EXPECT_PIXEL(At(0, -0.12), kBackground, kTolerance);
 
     // zoom 2 scales the offsets too: centre (0.5, -0.4), half-size 0.2.
-    effect.SetParams(nullptr, 0.25f, -0.2f, 2, 0, 0);
+    effect.SetParams({nullptr, 0.25f, -0.2f, 2, 0, 0});
     Draw(effect);
     EXPECT_PIXEL(At(0.4, -0.3), kRed, kTolerance);
     EXPECT_PIXEL(At(0.6, -0.3), kGreen, kTolerance);
@@ -164,7 +164,7 @@ TEST_F(BalTrapTest, SquareIsScaledAndPlacedUprightWithItsOffsets)
 
     // Drawn over an opaque staircase: the picture is opaque.
     // Centre (-0.7, -0.385): the lower left quadrant lies over the first tread.
-    effect.SetParams(nullptr, -0.35f, -0.1925f, 2, 0, 1);
+    effect.SetParams({nullptr, -0.35f, -0.1925f, 2, 0, 1});
     Draw(effect);
     EXPECT_PIXEL(At(-0.8, -0.485), kBlue, kTolerance);
     EXPECT_PIXEL(At(-0.95, -0.485), kStairRed, kTolerance);
@@ -174,7 +174,7 @@ TEST_F(BalTrapTest, TurnNarrowsByCosineHidesAtNinetyAndMirrorsAtHalfTurn)
 {
     BalTrap effect;
     // zoom 2 at the origin, turned 60 degrees: half-width 0.2 * cos 60 = 0.1.
-    effect.SetParams(quadrants_.c_str(), 0, 0, 2, 60, 0);
+    effect.SetParams({quadrants_.c_str(), 0, 0, 2, 60, 0});
     Draw(effect);
     EXPECT_PIXEL(At(-0.08, 0.15), kRed, kTolerance);
     EXPECT_PIXEL(At(0.08, 0.15), kGreen, kTolerance);
@@ -183,7 +183,7 @@ TEST_F(BalTrapTest, TurnNarrowsByCosineHidesAtNinetyAndMirrorsAtHalfTurn)
     EXPECT_PIXEL(At(-0.12, 0), kBackground, kTolerance);
     EXPECT_PIXEL(At(0.12, 0), kBackground, kTolerance);
 
-    effect.SetParams(nullptr, 0, 0, 2, 90, 0);
+    effect.SetParams({nullptr, 0, 0, 2, 90, 0});
     Draw(effect);
     for (double x : {-0.15, -0.05, -0.003, 0.003, 0.05, 0.15}) {
         SCOPED_TRACE("x " + std::to_string(x));
@@ -191,7 +191,7 @@ TEST_F(BalTrapTest, TurnNarrowsByCosineHidesAtNinetyAndMirrorsAtHalfTurn)
     }
 
     // From behind: left and right swap, top and bottom stay.
-    effect.SetParams(nullptr, 0, 0, 2, 180, 0);
+    effect.SetParams({nullptr, 0, 0, 2, 180, 0});
     Draw(effect);
     EXPECT_PIXEL(At(-0.1, 0.1), kGreen, kTolerance);
     EXPECT_PIXEL(At(0.1, 0.1), kRed, kTolerance);
@@ -204,10 +204,10 @@ TEST_F(BalTrapTest, FirstLoadedPictureIsKept)
     const std::string white = WriteQuadrants("white.bmp", 32, 32, {255, 255, 255, 255}, {255, 255, 255, 255},
                                              {255, 255, 255, 255}, {255, 255, 255, 255});
     BalTrap effect;
-    effect.SetParams(quadrants_.c_str(), 0, 0, 2, 0, 0);
+    effect.SetParams({quadrants_.c_str(), 0, 0, 2, 0, 0});
     const Texture* first = effect.ballTexture;
     ASSERT_NE(first, nullptr);
-    effect.SetParams(white.c_str(), 0, 0, 2, 0, 0);
+    effect.SetParams({white.c_str(), 0, 0, 2, 0, 0});
     EXPECT_EQ(effect.ballTexture, first);
     Draw(effect);
     EXPECT_PIXEL(At(-0.1, 0.1), kRed, kTolerance);
@@ -227,11 +227,11 @@ TEST_F(BalTrapTest, SetParamsLeavesTexturingAlone)
     glDisable(GL_TEXTURE_2D);
     glBindTexture(GL_TEXTURE_2D, 0);
     BalTrap trap;
-    trap.SetParams(quadrants_.c_str(), 0, 0, 1, 0, 1);
+    trap.SetParams({quadrants_.c_str(), 0, 0, 1, 0, 1});
     ASSERT_NE(trap.ballTexture, nullptr);
     expectUntouched();
     InkStain stain;
-    stain.SetParams(quadrants_.c_str(), 0, 1);
+    stain.SetParams({quadrants_.c_str(), 0, 1});
     ASSERT_NE(stain.frontTexture, nullptr);
     expectUntouched();
 }
@@ -246,7 +246,7 @@ TEST_F(BalTrapTest, WithoutPictureOnlyTheStaircaseIsDrawnAndTheLoadIsRetried)
     EXPECT_PIXEL(At(0, 0), kBackground, kTolerance);
 
     for (const char* name : {static_cast<const char*>(nullptr), "/nonexistent/picture.bmp"}) {
-        effect.SetParams(name, 0, 0, 2, 0, 1);
+        effect.SetParams({name, 0, 0, 2, 0, 1});
         EXPECT_EQ(effect.ballTexture, nullptr);
         Draw(effect);
         EXPECT_PIXEL(At(0, -0.105), kStairRed, kTolerance);
@@ -254,7 +254,7 @@ TEST_F(BalTrapTest, WithoutPictureOnlyTheStaircaseIsDrawnAndTheLoadIsRetried)
         EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
     }
 
-    effect.SetParams(quadrants_.c_str(), 0, 0, 2, 0, 1);
+    effect.SetParams({quadrants_.c_str(), 0, 0, 2, 0, 1});
     ASSERT_NE(effect.ballTexture, nullptr);
     Draw(effect);
     EXPECT_PIXEL(At(-0.1, 0.1), kRed, kTolerance);
@@ -275,7 +275,7 @@ TEST_F(BalTrapTest, ListNameZeroIsNoList)
     EXPECT_EQ(effect.trapList, 0u);
     EXPECT_PIXEL(At(0, -0.105), kBackground, kTolerance);  // nothing drawn by the constructor
 
-    effect.SetParams(quadrants_.c_str(), 0, 0, 2, 0, 1);
+    effect.SetParams({quadrants_.c_str(), 0, 0, 2, 0, 1});
     Draw(effect);
     EXPECT_PIXEL(At(0, -0.105), kBackground, kTolerance);
     EXPECT_PIXEL(At(-0.1, 0.1), kBackground, kTolerance);
