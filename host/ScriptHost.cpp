@@ -53,6 +53,12 @@ int CallMain(pTHX_ const show::Context& context)
     return result;
 }
 
+// How a run ends that a binding call ended (ending is not None).
+RunEnd EndedBy(show::Context::Ending ending)
+{
+    return ending == show::Context::Ending::Closed ? RunEnd::Closed : RunEnd::Stopped;
+}
+
 // Calls main with a landing place for the runtime's exit jump, which an exit,
 // an uncaught error, the close button and StopScript all take. Without it the
 // runtime would end the process itself.
@@ -82,17 +88,11 @@ RunResult CallMainCaught(pTHX_ show::Context& context, const RunRules& rules)
     while (PL_scopestack_ix > oldScope)
         LEAVE;
     FREETMPS;
-    switch (ending) {
-    case show::Context::Ending::Closed:
-        result.end = RunEnd::Closed;
-        break;
-    case show::Context::Ending::Stopped:
-        result.end = RunEnd::Stopped;
-        break;
-    case show::Context::Ending::None:
+    if (ending == show::Context::Ending::None) {
         result.end = RunEnd::Exited;
         result.status = STATUS_EXIT;
-        break;
+    } else {
+        result.end = EndedBy(ending);
     }
     return result;
 }
@@ -138,10 +138,17 @@ RunResult RunScript(show::Context& context, const RunRules& rules)
     std::fflush(stdout);
     LineBufferPerlStdout(aTHX);
 
+    // A binding call in the script's top level or a BEGIN block can end the
+    // run too (the runtime lands in perl_parse or perl_run); main is then
+    // not called.
     perl_parse(interpreter, RegisterModules, 2, arguments, nullptr);
-    perl_run(interpreter);
-
-    const RunResult result = CallMainCaught(aTHX_ context, rules);
+    if (context.ending == show::Context::Ending::None)
+        perl_run(interpreter);
+    RunResult result;
+    if (context.ending == show::Context::Ending::None)
+        result = CallMainCaught(aTHX_ context, rules);
+    else
+        result.end = EndedBy(context.ending);
 
     perl_destruct(interpreter);
     perl_free(interpreter);

@@ -103,4 +103,14 @@ END { print "end\n" }
     EXPECT_EQ(stopped.end, host::RunEnd::Stopped);
     EXPECT_EQ(stopped.status, 0);
     EXPECT_EQ(out, "end\n");
+
+    // Already requested: the script's top level stops, main is not called.
+    context_.RequestInterrupt();
+    const host::RunResult early = Run(R"(OpenGL::boot_OpenGL(); OpenGL::glGetTime(); print "top\n";
+sub main { print "main\n"; 2 }
+END { print "end\n" }
+)",
+                                      &out);
+    EXPECT_EQ(early.end, host::RunEnd::Stopped);
+    EXPECT_EQ(out, "end\n");
 }
