@@ -16,4 +16,8 @@ int InitVideo(int width, int height, int depth, bool fullscreen, show::Context& 
 // when the output cannot start.
 int InitSound(const char* fileName, show::Context& context);
 
+// Gives SIGINT and SIGTERM back their default action (ending the process),
+// which SDL takes over; called once every stage that sets SDL up has run.
+void RestoreTerminationSignals();
+
 }  // namespace host

@@ -15,20 +15,6 @@ constexpr int kMultisampleSamples = 6;
 constexpr const char* kDriverVariable = "SDL_VIDEODRIVER";
 constexpr const char* kGlDriver = "x11";
 
-// SDL catches SIGINT and SIGTERM and turns them into a quit event, which a
-// show never reads: Ctrl-C and kill would be ignored. Give them back their
-// default action, so that they end the player at once like any command. A
-// signal the player was started with ignored stays ignored (SDL leaves those
-// alone too).
-void RestoreTerminationSignals()
-{
-    for (int signalNumber : {SIGINT, SIGTERM}) {
-        struct sigaction current;
-        if (sigaction(signalNumber, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
-            std::signal(signalNumber, SIG_DFL);
-    }
-}
-
 }  // namespace
 
 int InitVideo(int width, int height, int depth, bool fullscreen, show::Context& context)
@@ -68,14 +54,26 @@ int InitVideo(int width, int height, int depth, bool fullscreen, show::Context& 
     if (SDL_GetWMInfo(&info) == 0)
         return 1;
 
-    // After the video mode: the retry above may set SDL up again.
-    RestoreTerminationSignals();
     SDL_ShowCursor(0);
     context.width = width;
     context.height = height;
     context.windowReady = 1;
     context.frontEnd = std::make_unique<LiveFrontEnd>();
     return 0;
+}
+
+// SDL catches SIGINT and SIGTERM and turns them into a quit event, which a
+// show never reads: Ctrl-C and kill would be ignored. Give them back their
+// default action, so that they end the player at once like any command. A
+// signal the player was started with ignored stays ignored (SDL leaves those
+// alone too).
+void RestoreTerminationSignals()
+{
+    for (int signalNumber : {SIGINT, SIGTERM}) {
+        struct sigaction current;
+        if (sigaction(signalNumber, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
+            std::signal(signalNumber, SIG_DFL);
+    }
 }
 
 }  // namespace host

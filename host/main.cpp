@@ -40,6 +40,7 @@ int main(int argc, char** argv, char** env)
         std::printf("Geluid is GORT!\n");
         result = 1;
     } else {
+        host::RestoreTerminationSignals();
         host::ScriptRuntime runtime(&argc, &argv, &env);
         const host::RunResult run = host::RunScript(context);
         result = run.status;
