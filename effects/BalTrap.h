@@ -3,11 +3,11 @@
 #pragma once
 
 #include "render/Renderer.h"
+#include "render/Texture.h"
 
 #include <GL/gl.h>
 #include <array>
-
-struct Texture;
+#include <optional>
 
 class BalTrap : public Renderer {
 public:
@@ -49,14 +49,14 @@ public:
     // fills trapList.
     static Staircase StaircaseVertices();
 
-    GLuint ballList = 0;             // the textured picture square; 0: none
-    GLuint trapList = 0;             // the staircase; 0: none
-    Texture* ballTexture = nullptr;  // the "bal" picture, owned; null until loaded
-    float x = 0.0f;                  // square offset, scaled by zoom
+    GLuint ballList = 0;                 // the textured picture square; 0: none
+    GLuint trapList = 0;                 // the staircase; 0: none
+    std::optional<Texture> ballTexture;  // the "bal" picture; none until loaded
+    float x = 0.0f;                      // square offset, scaled by zoom
     float y = 0.0f;
-    float zoom = 1.0f;               // uniform scale of the square and its offsets
-    float trap_alpha = 1.0f;         // staircase opacity
-    float turn = 0.0f;               // degrees about the vertical axis
+    float zoom = 1.0f;                   // uniform scale of the square and its offsets
+    float trap_alpha = 1.0f;             // staircase opacity
+    float turn = 0.0f;                   // degrees about the vertical axis
 
 private:
     static GLuint CompileSquare();

@@ -7,8 +7,6 @@
 #include <GL/gl.h>
 #include <cstddef>
 
-struct SDL_Surface;
-
 class Image : public Renderer {
 public:
     // Horizontal anchors (alignh); any other value anchors the left edge.

@@ -3,11 +3,11 @@
 #pragma once
 
 #include "render/Renderer.h"
+#include "render/Texture.h"
 
 #include <GL/gl.h>
 #include <vector>
 
-struct Texture;
 
 class InkStain : public Renderer {
 public:
@@ -58,7 +58,7 @@ public:
 
     float openangle = 0.0f;            // degrees the front page is open
     float stainsize = 0.0f;            // size the stain list was last compiled for
-    Texture* frontTexture = nullptr;   // the "frontimage" picture, owned
+    std::optional<Texture> frontTexture;  // the "frontimage" picture
     GLuint frontList = kNoList;        // front page, both faces
     GLuint backList = 0;               // backing card; 0: none
     GLuint stainList = 0;              // the stain; 0: none

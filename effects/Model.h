@@ -8,7 +8,7 @@
 #include <lib3ds/node.h>
 #include <lib3ds/material.h>
 
-#include "effects/TextureCache.h"
+#include "effects/model/TextureCache.h"
 #include "render/Renderer.h"
 
 // Keyframes per second until a SetParams says otherwise.
@@ -17,8 +17,8 @@ constexpr int kModelDefaultFps = 25;
 class Model : public Renderer {
 public:
     Model();
-    // Releases the scene and the texture cache's own storage; the display
-    // lists and the GL textures live until the context ends.
+    // Releases the scene and the materials' textures; the display lists live
+    // until the context ends.
     ~Model();
     Model(const Model&) = delete;
     Model& operator=(const Model&) = delete;

@@ -1,5 +1,6 @@
 // Script stage: an embedded Perl interpreter runs "main.pl" and calls its main.
 // The show runs inside that one call; every later action is a binding call.
+#include "host/Modules.h"
 #include "host/ScriptHost.h"
 
 #include "bindings/Boot.h"

@@ -9,7 +9,6 @@
 #pragma once
 
 #include "bindings/Context.h"
-#include "bindings/Perl.h"
 
 namespace host {
 
@@ -53,9 +52,5 @@ RunResult RunScript(show::Context& context, const RunRules& rules = {});
 // request, even inside an eval: the run ends with RunEnd::Stopped, its END
 // blocks run and its objects are destroyed. Call only from a binding call.
 void StopScript(void* context);
-
-// xsinit callback: registers "DynaLoader::boot_DynaLoader" and the boot sub of
-// every package compiled into the player.
-void RegisterModules(pTHX);
 
 }  // namespace host

@@ -277,10 +277,10 @@ TEST_F(BadInput, ScriptCodeInAReaderCannotPullAStringAway)
          [](void* o) { return static_cast<Model*>(o)->scene != nullptr; }},
         {"BalTrap", "$h->{bal} = sprintf('%s', 'pic.bmp'); $h->{x} = 0.5; $h->{x} = 'text';"
                     " local $SIG{__WARN__} = sub { $pull->('bal') };",
-         [](void* o) { return static_cast<BalTrap*>(o)->ballTexture != nullptr; }},
+         [](void* o) { return static_cast<BalTrap*>(o)->ballTexture.has_value(); }},
         {"InkStain", "$h->{frontimage} = sprintf('%s', 'pic.bmp'); $h->{openangle} = 0.5; $h->{openangle} = 'text';"
                      " local $SIG{__WARN__} = sub { $pull->('frontimage') };",
-         [](void* o) { return static_cast<InkStain*>(o)->frontTexture != nullptr; }},
+         [](void* o) { return static_cast<InkStain*>(o)->frontTexture.has_value(); }},
     };
     perl->Eval(prelude);
     ASSERT_EQ(perl->error(), "");

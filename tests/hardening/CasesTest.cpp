@@ -1,5 +1,5 @@
 // Regression cases: every input that once crashed, hung or upset a sanitizer
-// (found by bench/fuzz or by hand) is kept under tests/hardening/cases and
+// (found by scripts/fuzz or by hand) is kept under tests/hardening/cases and
 // replayed here. Names say what is expected:
 //   refuse-*.3ds  the Model's checks refuse the scene (SetParams gives -1),
 //                 so lib3ds never parses it

@@ -2,7 +2,7 @@
 // through lib3ds as described, and hostile files are refused with -1 instead
 // of crashing or hanging the player.
 #include "effects/Model.h"
-#include "effects/SceneCheck.h"
+#include "effects/model/SceneCheck.h"
 #include "tests/model/ModelScenes.h"
 
 #include <gtest/gtest.h>

@@ -3,6 +3,7 @@
 
 #include "bindings/Boot.h"
 #include "host/LiveFrontEnd.h"
+#include "host/Modules.h"
 #include "host/ScriptHost.h"
 
 namespace testing_support {

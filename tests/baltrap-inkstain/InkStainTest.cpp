@@ -3,14 +3,14 @@
 // without a picture or without list names.
 #include "effects/InkStain.h"
 #include "render/Texture.h"
-#include "tests/fixed/FixedSupport.h"
+#include "tests/baltrap-inkstain/Support.h"
 
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 #include <cmath>
 #include <limits>
 
-using namespace fixed_test;
+using namespace baltrap_inkstain;
 
 namespace {
 
@@ -239,7 +239,7 @@ TEST_F(InkStainTest, WithoutPictureNoPageIsDrawnAndTheLoadIsRetried)
 
     for (const char* name : {static_cast<const char*>(nullptr), "/nonexistent/card.bmp"}) {
         effect.SetParams({name, 0, 0});
-        EXPECT_EQ(effect.frontTexture, nullptr);
+        EXPECT_FALSE(effect.frontTexture);
         EXPECT_EQ(effect.frontList, InkStain::kNoList);
         Draw(effect);
         EXPECT_PIXEL(Seen(0.75, 3.3, 0), kCard, kTolerance);
@@ -248,16 +248,16 @@ TEST_F(InkStainTest, WithoutPictureNoPageIsDrawnAndTheLoadIsRetried)
     }
 
     effect.SetParams({picture_.c_str(), 0, 0});
-    ASSERT_NE(effect.frontTexture, nullptr);
+    ASSERT_TRUE(effect.frontTexture);
     EXPECT_NE(effect.frontList, InkStain::kNoList);
     Draw(effect);
     ExpectClosedPage();
 
     const std::string other = WriteQuadrants("other.bmp", 16, 16, kBlue, kBlue, kBlue, kBlue);
-    const Texture* first = effect.frontTexture;
+    const GLuint first = effect.frontTexture->glName();
     const GLuint firstList = effect.frontList;
     effect.SetParams({other.c_str(), 0, 0});
-    EXPECT_EQ(effect.frontTexture, first);
+    EXPECT_EQ(effect.frontTexture->glName(), first);
     EXPECT_EQ(effect.frontList, firstList);
     Draw(effect);
     ExpectClosedPage();

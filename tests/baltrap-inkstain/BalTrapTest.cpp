@@ -1,16 +1,18 @@
 // BalTrap drawn into a real GL window: the staircase's geometry and colour,
-// the picture square's placement, turn and mirroring, and the picture kept.
+// the picture square's placement, turn and mirroring, the picture kept, and
+// the picture upright whatever was drawn before.
 #include "effects/BalTrap.h"
 #include "effects/InkStain.h"
-#include "render/Texture.h"
-#include "tests/fixed/FixedSupport.h"
+#include "effects/Model.h"
+#include "tests/baltrap-inkstain/Support.h"
+#include "tests/model/ModelScenes.h"
 
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 #include <cmath>
 #include <vector>
 
-using namespace fixed_test;
+using namespace baltrap_inkstain;
 
 namespace {
 
@@ -205,10 +207,10 @@ TEST_F(BalTrapTest, FirstLoadedPictureIsKept)
                                              {255, 255, 255, 255}, {255, 255, 255, 255});
     BalTrap effect;
     effect.SetParams({quadrants_.c_str(), 0, 0, 2, 0, 0});
-    const Texture* first = effect.ballTexture;
-    ASSERT_NE(first, nullptr);
+    ASSERT_TRUE(effect.ballTexture);
+    const GLuint first = effect.ballTexture->glName();
     effect.SetParams({white.c_str(), 0, 0, 2, 0, 0});
-    EXPECT_EQ(effect.ballTexture, first);
+    EXPECT_EQ(effect.ballTexture->glName(), first);
     Draw(effect);
     EXPECT_PIXEL(At(-0.1, 0.1), kRed, kTolerance);
     EXPECT_PIXEL(At(0.1, -0.1), kYellow, kTolerance);
@@ -228,16 +230,17 @@ TEST_F(BalTrapTest, SetParamsLeavesTexturingAlone)
     glBindTexture(GL_TEXTURE_2D, 0);
     BalTrap trap;
     trap.SetParams({quadrants_.c_str(), 0, 0, 1, 0, 1});
-    ASSERT_NE(trap.ballTexture, nullptr);
+    ASSERT_TRUE(trap.ballTexture);
     expectUntouched();
     InkStain stain;
     stain.SetParams({quadrants_.c_str(), 0, 1});
-    ASSERT_NE(stain.frontTexture, nullptr);
+    ASSERT_TRUE(stain.frontTexture);
     expectUntouched();
 }
 
 // Until a picture is held the staircase is drawn alone, and every call with a
-// file name tries the load again.
+// file name tries the load again. A picture one texel taller than GL holds is
+// refused like a missing file (GL itself would shrink it to fit).
 TEST_F(BalTrapTest, WithoutPictureOnlyTheStaircaseIsDrawnAndTheLoadIsRetried)
 {
     BalTrap effect;
@@ -245,9 +248,13 @@ TEST_F(BalTrapTest, WithoutPictureOnlyTheStaircaseIsDrawnAndTheLoadIsRetried)
     EXPECT_PIXEL(At(0, -0.105), kStairRed, kTolerance);
     EXPECT_PIXEL(At(0, 0), kBackground, kTolerance);
 
-    for (const char* name : {static_cast<const char*>(nullptr), "/nonexistent/picture.bmp"}) {
+    GLint largest = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largest);
+    const std::string tooTall = WriteQuadrants("too-tall.bmp", 1, largest + 1, kRed, kGreen, kBlue, kYellow);
+    for (const char* name : {static_cast<const char*>(nullptr), "/nonexistent/picture.bmp", tooTall.c_str()}) {
+        SCOPED_TRACE(name ? name : "no name");
         effect.SetParams({name, 0, 0, 2, 0, 1});
-        EXPECT_EQ(effect.ballTexture, nullptr);
+        EXPECT_FALSE(effect.ballTexture);
         Draw(effect);
         EXPECT_PIXEL(At(0, -0.105), kStairRed, kTolerance);
         EXPECT_PIXEL(At(-0.1, 0.1), kBackground, kTolerance);
@@ -255,10 +262,39 @@ TEST_F(BalTrapTest, WithoutPictureOnlyTheStaircaseIsDrawnAndTheLoadIsRetried)
     }
 
     effect.SetParams({quadrants_.c_str(), 0, 0, 2, 0, 1});
-    ASSERT_NE(effect.ballTexture, nullptr);
+    ASSERT_TRUE(effect.ballTexture);
     Draw(effect);
     EXPECT_PIXEL(At(-0.1, 0.1), kRed, kTolerance);
     EXPECT_PIXEL(At(0.1, -0.15), kYellow, kTolerance);  // over the staircase's middle tread
+}
+
+// A textured Model material leaves the texture matrix flipped in t (no
+// attribute group saves it): the picture must stay upright after a Model, in
+// that frame and in the next one drawn without it.
+TEST_F(BalTrapTest, PictureStaysUprightAfterATexturedModel)
+{
+    model_test::ScratchDir scratch;  // the Model finds its texture in images/ here
+    ASSERT_TRUE(WriteBmp(scratch / "images/wood.bmp", 2, 2, SolidPixels(2, 2, kWhite)));
+    const std::string scene = scratch.Scene("scene.3ds",
+                                            "camera Cam pos 0 -20 0 target 0 0 0\n"
+                                            "material Wood texture wood.bmp\n"
+                                            "quad Floor 4 material Wood uv\nobject Floor\n");
+    Model model;
+    ASSERT_EQ(model.SetParams({scene.c_str(), 25, 0, 0, 0}), 0);
+    BalTrap effect;
+    effect.SetParams({quadrants_.c_str(), 0, 0, 2, 0, 1});
+
+    ClearFrame(0.25f, 0.25f, 0.25f, 1.0f);
+    model.Render(0);
+    ASSERT_EQ(model.textures.Count(), 1);
+    for (const char* frame : {"after the Model", "the frame after, BalTrap alone"}) {
+        SCOPED_TRACE(frame);
+        effect.Render(1000);
+        EXPECT_PIXEL(At(-0.1, 0.1), kRed, kTolerance);
+        EXPECT_PIXEL(At(0.1, -0.1), kYellow, kTolerance);
+        // Not ClearFrame: it would reset the texture matrix itself.
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    }
 }
 
 // With no list names to be had the effect must neither draw while compiling
