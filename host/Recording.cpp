@@ -1,34 +1,48 @@
-// Recording mode: virtual clock, window-less frames, encoder, progress, Ctrl-C.
+// Recording mode: virtual clock, window-less frames, encoder, progress, and
+// the ways a recording ends (main returns, the music or the duration runs
+// out, an error, Ctrl-C), each with a complete file.
 #include "host/Recording.h"
 
 #include "host/Offscreen.h"
 #include "host/Progress.h"
 #include "host/Recorder.h"
+#include "host/ScriptHost.h"
 
 #include "audio/Decoder.h"
 #include "audio/VirtualClock.h"
 
-#include <csignal>
-#include <cmath>
-#include <cstdio>
+#include <GL/gl.h>
 #include <sys/time.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
 #include <vector>
 
 namespace host {
 
 namespace {
 
-// NOTE: a signal handler can only leave a mark in a static flag; the
-// recording reads it at the next swap.
-volatile std::sig_atomic_t interruptRequested = 0;
+constexpr int kSilentRate = 44100;  // the clock's rate when nothing is encoded
 
-// The first Ctrl-C asks for the file to be completed; a second one ends the
-// process at once, should the script not reach a swap.
-void OnInterrupt(int)
+// NOTE: a signal handler can only leave marks where it finds them: the
+// signal that came, and an interrupt request on the context of the run,
+// which the script's next binding call turns into the end of the run.
+volatile std::sig_atomic_t endingSignal = 0;
+std::atomic<show::Context*> signalContext{nullptr};
+
+// The first Ctrl-C (or SIGTERM) asks for the file to be completed; a second
+// one ends the process at once, should the script not call the player again.
+void OnEndingSignal(int signal)
 {
-    interruptRequested = 1;
+    endingSignal = signal;
     std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+    if (show::Context* context = signalContext.load())
+        context->RequestInterrupt();
 }
 
 // Wall-clock milliseconds wrapped to 32 bits, as the live glGetTime reads.
@@ -43,6 +57,7 @@ std::uint32_t WallNowMs()
 
 struct Recording::Impl {
     Settings settings;
+    Output output = Output::File;
     std::unique_ptr<Recorder> recorder;
     std::unique_ptr<Offscreen> video;
     std::unique_ptr<music::VirtualClock> clock;
@@ -52,95 +67,156 @@ struct Recording::Impl {
     std::vector<std::int16_t> pendingPcm;  // the sound of the frame being read back
     std::vector<std::int16_t> pcm;
     bool complete = false;
+
+    int SampleRate() const { return recorder ? recorder->SampleRate() : kSilentRate; }
+    void OpenMusic(const std::string& path);
+};
+
+// The OpenGL package's window while recording: a swap captures the frame and
+// moves the clock on, the keys are up, the wall clock is the virtual one.
+class Recording::FrontEnd : public show::FrontEnd {
+public:
+    FrontEnd(Recording& recording, show::Context& context) : recording_(recording), context_(context) {}
+
+    void SwapBuffers() override
+    {
+        // The last frame is in: end the script here, as an `exit 0` would.
+        if (recording_.Swap())
+            StopScript(&context_);
+    }
+    bool PumpEvents() override { return false; }
+    bool KeyDown(show::Key) override { return false; }
+    std::uint32_t WallMs() override
+    {
+        const Impl& r = *recording_.impl_;
+        return r.wallStart + static_cast<std::uint32_t>(r.clock->ElapsedMs());
+    }
+
+private:
+    Recording& recording_;
+    show::Context& context_;
 };
 
 Recording::Recording() : impl_(std::make_unique<Impl>()) {}
 
 Recording::~Recording()
 {
-    // Destroy the encoder before the GL context: nothing of it needs GL, and
-    // its temporary file must go even when GL never started.
+    signalContext = nullptr;
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+    // The encoder goes first: it needs no GL, and its temporary file must go
+    // even when GL never started.
     impl_->recorder.reset();
     impl_->video.reset();
-    std::signal(SIGINT, SIG_DFL);
 }
 
-std::unique_ptr<Recording> Recording::Open(const Settings& settings, std::string* error)
+std::unique_ptr<Recording> Recording::Open(const Settings& settings, std::string* error, Output output)
 {
     std::unique_ptr<Recording> recording(new Recording());
     Impl& r = *recording->impl_;
     r.settings = settings;
-    r.recorder = Recorder::Open(settings.recordPath, settings.width, settings.height, settings.fps, error);
-    if (!r.recorder)
-        return nullptr;
+    r.output = output;
+    if (output == Output::File) {
+        r.recorder = Recorder::Open(settings.recordPath, settings.width, settings.height, settings.fps, error);
+        if (!r.recorder)
+            return nullptr;
+    }
     if (settings.duration > 0)
         r.frameCap = std::max<std::int64_t>(1, static_cast<std::int64_t>(std::floor(settings.duration * settings.fps + 1e-9)));
-    interruptRequested = 0;
-    std::signal(SIGINT, OnInterrupt);
+    endingSignal = 0;
+    std::signal(SIGINT, OnEndingSignal);
+    std::signal(SIGTERM, OnEndingSignal);
     return recording;
 }
 
-bool Recording::StartVideo(std::string* error)
+void Recording::Impl::OpenMusic(const std::string& path)
 {
-    impl_->video = Offscreen::Create(impl_->settings.width, impl_->settings.height, error);
-    return impl_->video != nullptr;
-}
-
-void Recording::OpenMusic(const std::string& path)
-{
-    Impl& r = *impl_;
     std::string reason;
-    std::unique_ptr<music::Decoder> decoder = music::Decoder::Open(path, r.recorder->SampleRate(), &reason);
+    std::unique_ptr<music::Decoder> decoder = music::Decoder::Open(path, SampleRate(), &reason);
     if (!decoder)
         std::fprintf(stderr, "music: cannot play \"%s\": %s; the show runs on a silent clock\n", path.c_str(),
                      reason.c_str());
-    r.clock = std::make_unique<music::VirtualClock>(std::move(decoder), r.recorder->SampleRate(), r.settings.fps);
+    clock = std::make_unique<music::VirtualClock>(std::move(decoder), SampleRate(), settings.fps);
 
     // The expected length: the music played through, or the duration.
-    std::int64_t total = r.frameCap;
-    const int length = r.clock->Length();
+    std::int64_t total = frameCap;
+    const int length = clock->Length();
     if (length >= 0) {
-        const std::int64_t musicFrames = (static_cast<std::int64_t>(length) * r.settings.fps + 999) / 1000;
+        const std::int64_t musicFrames = (static_cast<std::int64_t>(length) * settings.fps + 999) / 1000;
         total = total > 0 ? std::min(total, musicFrames) : musicFrames;
     }
-    r.progress = std::make_unique<Progress>(stderr, isatty(STDERR_FILENO) == 1, r.settings.fps, total);
-    r.wallStart = WallNowMs();
+    progress = std::make_unique<Progress>(stderr, isatty(STDERR_FILENO) == 1, settings.fps, total);
+    wallStart = WallNowMs();
 }
 
-music::ShowClock* Recording::Clock() { return impl_->clock.get(); }
-
-std::int32_t Recording::WallMs() const
+int Recording::Run(show::Context& context, const std::string& musicFile)
 {
-    return static_cast<std::int32_t>(impl_->wallStart + static_cast<std::uint32_t>(impl_->clock->ElapsedMs()));
-}
+    Impl& r = *impl_;
+    std::string error;
+    r.video = Offscreen::Create(r.settings.width, r.settings.height, &error);
+    if (!r.video) {
+        std::fprintf(stderr, "showplayer: %s\n", error.c_str());
+        return 1;
+    }
+    r.OpenMusic(musicFile);
 
-bool Recording::Interrupted() const { return interruptRequested != 0; }
+    context.width = r.settings.width;
+    context.height = r.settings.height;
+    context.windowReady = 1;
+    context.clock = r.clock.get();
+    context.frontEnd = std::make_unique<FrontEnd>(*this, context);
+    context.interruptHook = StopScript;
+    context.interruptData = &context;
+    signalContext = &context;
+
+    // Every way the script ends comes back here, so the file is completed:
+    // an exit runs END blocks as a return does, an error is reported.
+    RunRules rules;
+    rules.exitEndsProcess = false;
+    rules.errorsEndRun = true;
+    const RunResult run = RunScript(context, rules);
+    signalContext = nullptr;
+
+    int status = run.status;
+    if (endingSignal != 0)
+        status = 128 + endingSignal;
+    if (!Finish(&error)) {
+        std::fprintf(stderr, "showplayer: %s\n", error.c_str());
+        status = 1;
+    }
+    context.clock = nullptr;
+    return status;
+}
 
 bool Recording::Swap()
 {
     Impl& r = *impl_;
     if (r.complete)
         return true;
-    // The pixels come one frame late: the frame read back now is copied
-    // while the next one is drawn.
-    if (const std::uint8_t* pixels = r.video->Capture())
+    if (r.output == Output::None) {
+        glFinish();  // the same drawing work, nothing read back
+    } else if (const std::uint8_t* pixels = r.video->Capture()) {
+        // The pixels come one frame late: the frame read back now is copied
+        // while the next one is drawn.
         r.recorder->AddFrame(pixels, r.pendingPcm.data(), static_cast<int>(r.pendingPcm.size() / 2));
+    }
     r.clock->Advance(&r.pcm);
     r.pendingPcm.swap(r.pcm);
     r.progress->Frame(r.clock->Frame());
-    r.complete = r.clock->Ended() || (r.frameCap > 0 && r.clock->Frame() >= r.frameCap) || Interrupted();
+    r.complete = r.clock->Ended() || (r.frameCap > 0 && r.clock->Frame() >= r.frameCap);
     return r.complete;
 }
 
 bool Recording::Finish(std::string* error)
 {
     Impl& r = *impl_;
-    if (r.video)
+    bool ok = true;
+    if (r.recorder) {
         if (const std::uint8_t* pixels = r.video->Drain())
             r.recorder->AddFrame(pixels, r.pendingPcm.data(), static_cast<int>(r.pendingPcm.size() / 2));
-    const bool ok = r.recorder->Finish(error);
-    if (r.progress)
-        r.progress->Done(r.recorder->Frames());
+        ok = r.recorder->Finish(error);
+    }
+    r.progress->Done(r.clock->Frame());
     return ok;
 }
 

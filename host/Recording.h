@@ -5,50 +5,42 @@
 
 #include "host/Options.h"
 
+#include "bindings/Context.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
-
-namespace music { class ShowClock; }
 
 namespace host {
 
 class Recording {
 public:
+    // What becomes of the frames: a video file, or nothing (the frames are
+    // still drawn to the end; benchmarks compare the two).
+    enum class Output { File, None };
+
     // Opens the video file (under its temporary name) before anything else,
     // so that a path or name the recorder cannot use ends the player at once.
     // Null with a one-line reason.
-    static std::unique_ptr<Recording> Open(const Settings& settings, std::string* error);
+    static std::unique_ptr<Recording> Open(const Settings& settings, std::string* error,
+                                           Output output = Output::File);
     // An unfinished recording leaves no file behind.
     ~Recording();
+    Recording(const Recording&) = delete;
+    Recording& operator=(const Recording&) = delete;
 
-    // The window-less GL context, current on this thread; false with a
-    // one-line reason.
-    bool StartVideo(std::string* error);
-    // The music on the virtual clock; a file that cannot be played gives a
-    // silent clock and one line on standard error, as in live play.
-    void OpenMusic(const std::string& path);
-    // The clock the show reads (valid after OpenMusic).
-    music::ShowClock* Clock();
-
-    // The wall clock the show reads: its value at the start plus the virtual
-    // time, wrapped to 32 bits like the live one.
-    std::int32_t WallMs() const;
-
-    // The frame is drawn: reads it back, hands it to the encoder with its
-    // sound and advances the clock one frame. True when the recording is
-    // complete (the music ended, the duration is reached, or Ctrl-C came):
-    // the script must stop now.
-    bool Swap();
-    // True once Ctrl-C has asked the recording to end.
-    bool Interrupted() const;
-
-    // Hands over the last frame, completes the file and gives it its name.
-    // False with a one-line reason (the file is then removed).
-    bool Finish(std::string* error);
+    // Records the show: the window-less GL context, the music on the virtual
+    // clock, one run of the script ("main.pl" in the working directory, under
+    // a ScriptRuntime the caller holds) with a front end that captures each
+    // swap, and the file completed. The player's exit status: main's (or
+    // exit's), 1 after an error, 128 + the signal after Ctrl-C or SIGTERM.
+    int Run(show::Context& context, const std::string& musicFile);
 
 private:
     Recording();
+    class FrontEnd;
+    bool Swap();
+    bool Finish(std::string* error);
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

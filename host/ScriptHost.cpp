@@ -24,8 +24,9 @@ void LineBufferPerlStdout(pTHX)
 }
 
 // main's result as an integer: the runtime's own conversion (undef 0, 2.7 2,
-// a string its leading number).
-int CallMain(pTHX_ const show::Context& context)
+// a string its leading number). *died tells whether an error ended main when
+// catchErrors asked for errors to come back here.
+int CallMain(pTHX_ const show::Context& context, bool catchErrors, bool* died)
 {
     SV* ready = newRV_noinc(newSV(0));
     sv_setref_pv(ready, nullptr, INT2PTR(void*, static_cast<IV>(context.windowReady)));
@@ -40,14 +41,24 @@ int CallMain(pTHX_ const show::Context& context)
     PUSHs(sv_2mortal(ready));
     PUTBACK;
 
-    // No G_EVAL: an error inside the show is not the host's to handle; the
-    // runtime prints it and unwinds to the frame CallMainCaught set up.
-    const int count = call_pv("main", G_SCALAR);
+    // Without catchErrors no G_EVAL: an error inside the show is not the
+    // host's to handle; the runtime prints it and unwinds to the frame
+    // CallMainCaught set up.
+    const int count = call_pv("main", G_SCALAR | (catchErrors ? G_EVAL : 0));
 
     SPAGAIN;
     int result = 0;
     if (count > 0)
         result = static_cast<int>(POPi);
+    *died = catchErrors && SvTRUE(ERRSV);
+    if (*died) {
+        // The message exactly as the runtime prints an uncaught error.
+        STRLEN length;
+        const char* message = SvPV(ERRSV, length);
+        PerlIO_write(PerlIO_stderr(), message, length);
+        PerlIO_flush(PerlIO_stderr());
+        result = 1;
+    }
     PUTBACK;
     FREETMPS;
     LEAVE;
@@ -71,7 +82,10 @@ RunResult CallMainCaught(pTHX_ show::Context& context, const RunRules& rules)
     int jumped = 0;
     JMPENV_PUSH(jumped);
     if (jumped == 0) {
-        result.status = CallMain(aTHX_ context);
+        bool died = false;
+        result.status = CallMain(aTHX_ context, rules.errorsEndRun, &died);
+        if (died)
+            result.end = RunEnd::Died;
         JMPENV_POP;
         return result;
     }

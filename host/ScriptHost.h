@@ -28,6 +28,7 @@ enum class RunEnd {
     Closed,    // the window was asked to close (glPumpEvents); status 0
     Stopped,   // StopScript ended it (an interrupt hook); status 0
     Exited,    // the script called exit, or an error ended it; status is Perl's
+    Died,      // an uncaught error ended main (RunRules::errorsEndRun); status 1
 };
 
 struct RunResult {
@@ -41,6 +42,11 @@ struct RunRules {
     // runtime ends. Otherwise the run ends as after a return (END blocks run)
     // and reports RunEnd::Exited.
     bool exitEndsProcess = true;
+    // An uncaught error inside main prints its message as the runtime would
+    // and ends the run as after a return (END blocks run), reporting
+    // RunEnd::Died: a caller that must finish its work after the script (a
+    // recording) needs to tell it from an exit.
+    bool errorsEndRun = false;
 };
 
 // One run of "main.pl" in the working directory against context, which must

@@ -1,6 +1,7 @@
 // Entry point: read the options, then run the video, sound and script stages
 // against the one show context.
 #include "host/Options.h"
+#include "host/Recording.h"
 #include "host/ScriptHost.h"
 #include "host/Stages.h"
 
@@ -28,12 +29,27 @@ int main(int argc, char** argv, char** env)
         return 1;
     }
 
+    // A recording opens its file first: a path it cannot write or a format
+    // it does not know ends the player before anything else happens.
+    std::unique_ptr<host::Recording> recording;
+    if (!settings.recordPath.empty()) {
+        std::string error;
+        recording = host::Recording::Open(settings, &error);
+        if (!recording) {
+            std::fprintf(stderr, "showplayer: %s\n", error.c_str());
+            return 1;
+        }
+    }
+
     std::printf("using resolution %dx%d %dbpp%s\n", settings.width, settings.height, settings.depth,
                 settings.fullscreen ? " [fs]" : "");
 
     show::Context context;
     int result;
-    if (host::InitVideo(settings.width, settings.height, settings.depth, settings.fullscreen, context) != 0) {
+    if (recording) {
+        host::ScriptRuntime runtime(&argc, &argv, &env);
+        result = recording->Run(context, kMusicFile);
+    } else if (host::InitVideo(settings.width, settings.height, settings.depth, settings.fullscreen, context) != 0) {
         std::printf("SDL is GORT!\n");
         result = 1;
     } else if (host::InitSound(kMusicFile, context) != 0) {

@@ -12,3 +12,8 @@ set_tests_properties(record.clock PROPERTIES LABELS unit)
 add_executable(record_tests ${CMAKE_CURRENT_SOURCE_DIR}/record/RecordTest.cpp)
 target_link_libraries(record_tests PRIVATE testsupport GTest::gtest_main)
 add_dependencies(record_tests showplayer)
+foreach(group FramesFollowTheVirtualClock SoundIsWhatTheAudienceHeard TwoRecordingsAreIdentical
+              InterruptedShowLeavesACompleteFile RefusalsLeaveNothingBehind)
+  add_test(NAME record.${group} COMMAND record_tests --gtest_filter=Record.${group})
+  set_tests_properties(record.${group} PROPERTIES LABELS script)
+endforeach()

@@ -367,8 +367,9 @@ TEST(Record, TwoRecordingsAreIdentical)
     EXPECT_EQ(hashes[0], hashes[1]);
 }
 
-// A show that dies or gets Ctrl-C midway leaves a complete file of the frames
-// swapped until then, with status 1 or 130.
+// A show that dies or gets Ctrl-C midway (here while drawing its 20th frame)
+// leaves a complete file of the frames swapped until then, with status 1 or
+// 130, and no temporary file.
 TEST(Record, InterruptedShowLeavesACompleteFile)
 {
     struct Case {
@@ -376,9 +377,10 @@ TEST(Record, InterruptedShowLeavesACompleteFile)
         const char* stop;
         int status;
         long frames;
+        const char* message;  // how standard error starts
     } cases[] = {
-        {"die", "die \"broken show\\n\"", 1, 19},
-        {"Ctrl-C", "kill 'INT', $$", 130, 20},
+        {"die", "die \"broken show\\n\"", 1, 19, "broken show\nrecording: frame 19"},
+        {"Ctrl-C", "kill 'INT', $$", 130, 19, "recording: frame 19"},
     };
     for (const Case& c : cases) {
         ShowDir dir;
@@ -387,6 +389,7 @@ TEST(Record, InterruptedShowLeavesACompleteFile)
         const RunResult run =
             Record(dir, TimeBitsShow(0, extra), {"-x", std::to_string(kWidth), "--record", "cut.mkv"});
         EXPECT_EQ(run.status, c.status) << c.what << ": " << run.err;
+        EXPECT_EQ(run.err.rfind(c.message, 0), 0u) << c.what << ": " << run.err;
         EXPECT_EQ(Probe(dir / "cut.mkv").frames, c.frames) << c.what;
         EXPECT_EQ(Output("ffmpeg -v error -i '" + dir / "cut.mkv" + "' -f null - 2>&1"), "") << c.what;
         EXPECT_EQ(Listing(dir), (std::set<std::string>{"main.pl", "music.wav", "derure.mp3", "cut.mkv"})) << c.what;
