@@ -1,0 +1,9 @@
+# Recording speed: the bundled show recorded at 800x600 against the same frames
+# drawn without read-back or encoding, side by side in one process, at 30 and
+# 60 fps (goal: record / draw >= 0.8); the rate and the file size at 30 fps.
+add_executable(record_bench ${CMAKE_CURRENT_SOURCE_DIR}/record/RecordBench.cpp)
+target_link_libraries(record_bench PRIVATE showhost)
+add_test(NAME bench.record
+  COMMAND ${CMAKE_COMMAND} -E env SDL_AUDIODRIVER=dummy
+          sh -c "mkdir -p '${CMAKE_BINARY_DIR}/bench-record' && exec '$<TARGET_FILE:record_bench>' '${CMAKE_BINARY_DIR}/show' '${CMAKE_BINARY_DIR}/bench-record'")
+set_tests_properties(bench.record PROPERTIES LABELS bench TIMEOUT 1200)
