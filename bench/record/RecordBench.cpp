@@ -8,6 +8,7 @@
 #include "host/Recording.h"
 #include "host/ScriptHost.h"
 
+#include <limits.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -70,7 +71,13 @@ int main(int argc, char** argv, char** env)
         std::fprintf(stderr, "usage: %s SHOW_DIR OUT_DIR [SECONDS [ROUNDS]]\n", argv[0]);
         return 2;
     }
-    const std::string out = argv[2];
+    char* outPath = realpath(argv[2], nullptr);
+    if (!outPath) {
+        std::perror(argv[2]);
+        return 1;
+    }
+    const std::string out = outPath;
+    std::free(outPath);
     const double seconds = argc > 3 ? std::atof(argv[3]) : 30;
     const int rounds = argc > 4 ? std::atoi(argv[4]) : 2;
     if (chdir(argv[1]) != 0) {
