@@ -17,3 +17,10 @@ foreach(group FramesFollowTheVirtualClock SoundIsWhatTheAudienceHeard TwoRecordi
   add_test(NAME record.${group} COMMAND record_tests --gtest_filter=Record.${group})
   set_tests_properties(record.${group} PROPERTIES LABELS script)
 endforeach()
+
+# The window-less context against the player's window, in one process.
+add_executable(record_windowless_tests ${CMAKE_CURRENT_SOURCE_DIR}/record/WindowlessTest.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/model/ModelScenes.cpp)
+target_link_libraries(record_windowless_tests PRIVATE showhost testsupport scene3ds GTest::gtest_main)
+add_test(NAME record.windowless COMMAND record_windowless_tests)
+set_tests_properties(record.windowless PROPERTIES LABELS render)
