@@ -24,9 +24,6 @@ public:
     Offscreen(const Offscreen&) = delete;
     Offscreen& operator=(const Offscreen&) = delete;
 
-    int Width() const { return width_; }
-    int Height() const { return height_; }
-
     // Starts reading back the frame just drawn and returns the one before it
     // (BGRA, rows from the bottom up), null for the first frame. Reading one
     // frame behind lets the copy finish while the next frame is drawn. The

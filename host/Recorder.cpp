@@ -128,7 +128,6 @@ struct Recorder::Impl {
     std::deque<int> free, ready;
     bool closing = false;
     std::thread worker;
-    std::int64_t frames = 0;
 
     // The first failure; set by either thread, read after the worker ended.
     std::mutex errorLock;
@@ -354,8 +353,6 @@ std::unique_ptr<Recorder> Recorder::Open(const std::string& path, int width, int
 
 int Recorder::SampleRate() const { return impl_->format->sampleRate; }
 
-std::int64_t Recorder::Frames() const { return impl_->frames; }
-
 // ---------------------------------------------------------------------------
 // Encoding (on the worker thread, then on Finish's for the flush)
 
@@ -510,7 +507,6 @@ void Recorder::AddFrame(const std::uint8_t* bgra, const std::int16_t* pcm, int s
     Job& job = r.jobs[index];
     std::memcpy(job.pixels.data(), bgra, job.pixels.size());
     job.pcm.assign(pcm, pcm + static_cast<std::size_t>(samples) * kChannels);
-    ++r.frames;
     guard.lock();
     r.ready.push_back(index);
     r.changed.notify_all();

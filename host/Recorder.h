@@ -37,9 +37,6 @@ public:
     // frames behind.
     void AddFrame(const std::uint8_t* bgra, const std::int16_t* pcm, int samples);
 
-    // Frames handed over so far.
-    std::int64_t Frames() const;
-
     // Encodes what is queued, flushes the encoders, completes the container
     // and gives the file its name. False with a one-line reason otherwise
     // (the temporary file is then removed).
