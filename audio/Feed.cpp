@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <pthread.h>
 
 namespace music {
 
@@ -94,6 +95,7 @@ Pulled Feed::Pull(std::int16_t* stereo, int frames)
 // The decoder thread: serves position requests and keeps the ring filled.
 void Feed::Run()
 {
+    pthread_setname_np(pthread_self(), "music decoder");
     std::uint32_t generation = 0;
     std::int64_t position = 0;
     bool atEnd = false;

@@ -48,8 +48,9 @@ std::unique_ptr<Player> Player::Create(int mixRate, std::string* error)
 
 Player::~Player()
 {
+    // The output's device thread reads from the feed: stop it first.
     if (impl_)
-        impl_->output->Attach(nullptr);
+        impl_->output.reset();
 }
 
 void Player::Open(const std::string& path)

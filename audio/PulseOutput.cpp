@@ -13,6 +13,7 @@
 #include "audio/Clock.h"
 #include "audio/Feed.h"
 #include "audio/Output.h"
+#include "audio/Realtime.h"
 
 #include <pulse/pulseaudio.h>
 
@@ -34,6 +35,8 @@ constexpr int kRequestMs = 10;
 // How far past the server's read position new music is written: a local
 // server takes well under this to act on the flush before it.
 constexpr int kMarginMs = 2;
+// How much music follows a flush before a dry queue counts as a dropout.
+constexpr int kSettleMs = 200;
 // How long to wait for a server that does not answer.
 constexpr pa_usec_t kConnectTimeoutUs = 2000000;
 // How soon the write path looks again when the decoder has nothing yet.
@@ -78,6 +81,7 @@ public:
             *error = "cannot make a PulseAudio main loop";
             return false;
         }
+        pa_threaded_mainloop_set_name(loop_, "music output");
         api_ = pa_threaded_mainloop_get_api(loop_);
         context_ = pa_context_new(api_, "showplayer");
         if (!context_) {
@@ -191,7 +195,13 @@ private:
     }
     static void WriteRequested(pa_stream*, std::size_t bytes, void* self)
     {
-        static_cast<PulseOutput*>(self)->Write(bytes);
+        auto* output = static_cast<PulseOutput*>(self);
+        if (!output->realtime_) {
+            // The main loop's thread only copies and books: it may run first.
+            RaiseToRealtime();
+            output->realtime_ = true;
+        }
+        output->Write(bytes);
     }
     static void Retry(pa_mainloop_api* api, pa_time_event* event, const timeval*, void* self)
     {
@@ -205,8 +215,10 @@ private:
     {
         auto* output = static_cast<PulseOutput*>(self);
         // The queue runs dry right after every flush, until the new music is
-        // written; only a dry queue in steady play is a dropout.
-        if (output->playing_ && output->epochStart_ >= 0 && !output->resync_)
+        // written, and the server says so a little later; only a dry queue
+        // well into a run of music is a dropout.
+        if (output->playing_ && output->epochStart_ >= 0 && !output->resync_ &&
+            output->written_ - output->epochStart_ > output->Frames(kSettleMs))
             ++output->serverUnderruns_;
     }
 
@@ -400,6 +412,7 @@ private:
     pa_time_event* retry_ = nullptr;
     bool retryArmed_ = false;
     bool timedOut_ = false;
+    bool realtime_ = false;  // the main loop's thread asked for it
 
     // Under the main loop's lock.
     Feed* feed_ = nullptr;

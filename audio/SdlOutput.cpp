@@ -3,6 +3,7 @@
 #include "audio/Clock.h"
 #include "audio/Feed.h"
 #include "audio/Output.h"
+#include "audio/Realtime.h"
 
 #include <SDL.h>
 
@@ -115,6 +116,10 @@ private:
     void Fill(Uint8* bytes, int length)
     {
         const std::int64_t now = MonotonicNs();
+        if (!realtime_) {
+            RaiseToRealtime();
+            realtime_ = true;
+        }
         const int frames = length / kBytesPerFrame;
         auto* samples = reinterpret_cast<std::int16_t*>(bytes);
         std::lock_guard<std::mutex> guard(lock_);
@@ -149,6 +154,7 @@ private:
     Feed* feed_ = nullptr;
     std::int64_t next_ = 0;
     std::vector<DeviceBuffer>* trace_ = nullptr;
+    bool realtime_ = false;  // SDL's audio thread asked for it
 };
 
 }  // namespace
