@@ -1,6 +1,8 @@
 // The music feed: decoder thread and lock-free ring.
 #include "audio/Feed.h"
 
+#include "audio/Realtime.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -48,6 +50,7 @@ void Feed::MoveTo(std::int64_t frame)
     offset_ = 0;
     started_ = false;
     ended_ = false;
+    dry_ = false;
 }
 
 Pulled Feed::Pull(std::int16_t* stereo, int frames)
@@ -87,7 +90,12 @@ Pulled Feed::Pull(std::int16_t* stereo, int frames)
         pulled.ended = true;
         pulled.end = endFrame_;
     } else if (started_ && done < frames) {
-        underruns_.fetch_add(1, std::memory_order_relaxed);
+        // One dropout however many buffers it lasts.
+        if (!dry_)
+            underruns_.fetch_add(1, std::memory_order_relaxed);
+        dry_ = true;
+    } else {
+        dry_ = false;
     }
     return pulled;
 }
@@ -96,6 +104,9 @@ Pulled Feed::Pull(std::int16_t* stereo, int frames)
 void Feed::Run()
 {
     pthread_setname_np(pthread_self(), "music decoder");
+    // Below the device thread: decoding a block takes a fraction of a
+    // millisecond and the thread sleeps while the ring is full.
+    RaiseToRealtime(kDecoderPriority);
     std::uint32_t generation = 0;
     std::int64_t position = 0;
     bool atEnd = false;

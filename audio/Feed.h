@@ -55,7 +55,8 @@ public:
     bool Waiting() const { return !started_ || ended_; }
     bool Ended() const { return ended_; }
 
-    // Buffers the consumer found the ring dry while music was due.
+    // Times the consumer found the ring dry while music was due (a dropout
+    // that lasts several buffers counts once).
     std::uint64_t Underruns() const { return underruns_.load(std::memory_order_relaxed); }
 
     // Frames per block, and how many blocks the decoder keeps ready.
@@ -90,6 +91,7 @@ private:
     int offset_ = 0;  // frames of the oldest block already copied
     bool started_ = false;
     bool ended_ = false;
+    bool dry_ = false;  // the last Pull found the ring empty
     std::int64_t endFrame_ = 0;
     std::atomic<std::uint64_t> underruns_{0};
 

@@ -198,7 +198,7 @@ private:
         auto* output = static_cast<PulseOutput*>(self);
         if (!output->realtime_) {
             // The main loop's thread only copies and books: it may run first.
-            RaiseToRealtime();
+            RaiseToRealtime(kDevicePriority);
             output->realtime_ = true;
         }
         output->Write(bytes);

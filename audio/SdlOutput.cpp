@@ -117,7 +117,7 @@ private:
     {
         const std::int64_t now = MonotonicNs();
         if (!realtime_) {
-            RaiseToRealtime();
+            RaiseToRealtime(kDevicePriority);
             realtime_ = true;
         }
         const int frames = length / kBytesPerFrame;
