@@ -46,6 +46,17 @@ public:
     virtual std::uint64_t Underruns() = 0;
     // Records the buffers the device takes (SDL output only).
     virtual void Trace(std::vector<DeviceBuffer>* sink) { (void)sink; }
+
+    // True once the output cannot play any more (the server went away, the
+    // stream failed, the device stopped calling while the music played);
+    // *frame is then the last position it vouched for, at CLOCK_MONOTONIC
+    // time *ns, and *why says what happened.
+    virtual bool Lost(double* frame, std::int64_t* ns, std::string* why) = 0;
+    // True when a lost output plays again by itself (an SDL device whose
+    // callbacks come regularly again).
+    virtual bool Recovered() { return false; }
+    // True when a lost output is replaced by connecting anew (PulseAudio).
+    virtual bool Reconnects() const { return false; }
 };
 
 // SDL audio at rate Hz with the driver SDL_AUDIODRIVER names (or SDL's own

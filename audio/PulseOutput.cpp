@@ -125,6 +125,7 @@ public:
             end_ = feed_->Length();
         }
         held_ = static_cast<double>(std::max<std::int64_t>(frame, 0));
+        heldNs_ = MonotonicNs();
         Restart();
     }
 
@@ -133,6 +134,7 @@ public:
         Locked lock(loop_);
         const auto frame = static_cast<std::int64_t>(ReadLocked());
         held_ = static_cast<double>(frame);
+        heldNs_ = MonotonicNs();
         playing_ = false;
         if (feed_)
             feed_->MoveTo(frame);
@@ -146,6 +148,7 @@ public:
         if (playing_)
             return;
         playing_ = true;
+        heldNs_ = MonotonicNs();
         Restart();
     }
 
@@ -171,6 +174,19 @@ public:
         return (feed_ ? feed_->Underruns() : 0) + serverUnderruns_;
     }
 
+    bool Lost(double* frame, std::int64_t* ns, std::string* why) override
+    {
+        Locked lock(loop_);
+        if (!dead_)
+            return false;
+        *frame = held_;
+        *ns = heldNs_;
+        *why = "the PulseAudio server: " + deathReason_;
+        return true;
+    }
+
+    bool Reconnects() const override { return true; }
+
 private:
     // Holds the main loop's lock for a scope.
     struct Locked {
@@ -179,13 +195,28 @@ private:
         pa_threaded_mainloop* loop;
     };
 
-    static void Wake(pa_context*, void* self)
+    static void Wake(pa_context* context, void* self)
     {
-        pa_threaded_mainloop_signal(static_cast<PulseOutput*>(self)->loop_, 0);
+        auto* output = static_cast<PulseOutput*>(self);
+        if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context)))
+            output->Die(pa_strerror(pa_context_errno(context)));
+        pa_threaded_mainloop_signal(output->loop_, 0);
     }
-    static void WakeStream(pa_stream*, void* self)
+    static void WakeStream(pa_stream* stream, void* self)
     {
-        pa_threaded_mainloop_signal(static_cast<PulseOutput*>(self)->loop_, 0);
+        auto* output = static_cast<PulseOutput*>(self);
+        if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream)))
+            output->Die(pa_strerror(pa_context_errno(output->context_)));
+        pa_threaded_mainloop_signal(output->loop_, 0);
+    }
+
+    // Main loop thread: the connection or the stream is gone for good.
+    void Die(const char* why)
+    {
+        if (ready_ && !dead_) {  // a failure while connecting is Start's to report
+            dead_ = true;
+            deathReason_ = why;
+        }
     }
     static void TimedOut(pa_mainloop_api*, pa_time_event*, const timeval*, void* self)
     {
@@ -274,6 +305,7 @@ private:
             pa_threaded_mainloop_wait(loop_);
         }
         retry_ = pa_context_rttime_new(context_, PA_USEC_INVALID, &PulseOutput::Retry, this);
+        ready_ = true;
         return true;
     }
 
@@ -397,6 +429,7 @@ private:
                 const Segment& seg = *(it - 1);
                 const double into = std::min(now - static_cast<double>(seg.stream), static_cast<double>(seg.frames));
                 held_ = std::max(held_, static_cast<double>(seg.music) + into);
+                heldNs_ = MonotonicNs();
                 segments_.erase(segments_.begin(), it - 1);
             }
         }
@@ -413,11 +446,15 @@ private:
     bool retryArmed_ = false;
     bool timedOut_ = false;
     bool realtime_ = false;  // the main loop's thread asked for it
+    bool ready_ = false;  // connected, with the stream playing
+    bool dead_ = false;
+    std::string deathReason_;
 
     // Under the main loop's lock.
     Feed* feed_ = nullptr;
     bool playing_ = false;
     double held_ = 0.0;
+    std::int64_t heldNs_ = 0;  // when held_ was last heard (or the music started)
     std::int64_t end_ = 0;
     std::int64_t written_ = 0;       // stream frame of the next write
     std::int64_t epochStart_ = -1;   // stream frame of the first music since the last restart

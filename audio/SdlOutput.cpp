@@ -7,6 +7,7 @@
 
 #include <SDL.h>
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 
@@ -19,10 +20,14 @@ constexpr int kBytesPerFrame = 4;
 // clock's latency correction to matter little, long enough that the callback
 // is never due before the last one has returned.
 constexpr Uint16 kDeviceFrames = 1024;
+// A device that has not called for this long while the music plays is lost;
+// it is back after this many callbacks in a row without such a gap.
+constexpr std::int64_t kSilenceNs = 250000000;
+constexpr int kRegularCallbacks = 8;
 
 class SdlOutput : public Output {
 public:
-    SdlOutput(int rate, std::string driver) : clock_(rate, 0), driver_(std::move(driver)) {}
+    SdlOutput(int rate, std::string driver) : rate_(rate), clock_(rate, 0), driver_(std::move(driver)) {}
 
     ~SdlOutput() override
     {
@@ -87,6 +92,27 @@ public:
     {
         std::lock_guard<std::mutex> guard(lock_);
         clock_.Resume(MonotonicNs());
+        // The device's silence while paused says nothing: count from here.
+        lastCallbackNs_ = std::max(lastCallbackNs_, MonotonicNs());
+    }
+
+    bool Lost(double* frame, std::int64_t* ns, std::string* why) override
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        const std::int64_t now = MonotonicNs();
+        if (!feed_ || !clock_.Running() || now - lastCallbackNs_ <= kSilenceNs)
+            return false;
+        // The clock stopped where the last buffer ends, one period after it came.
+        *frame = clock_.Read(now);
+        *ns = lastCallbackNs_ + static_cast<std::int64_t>(latency_) * 1000000000LL / rate_;
+        *why = "the " + driver_ + " device stopped playing";
+        return true;
+    }
+
+    bool Recovered() override
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        return regular_ >= kRegularCallbacks && MonotonicNs() - lastCallbackNs_ <= kSilenceNs;
     }
 
     double Read() override
@@ -123,6 +149,8 @@ private:
         const int frames = length / kBytesPerFrame;
         auto* samples = reinterpret_cast<std::int16_t*>(bytes);
         std::lock_guard<std::mutex> guard(lock_);
+        regular_ = now - lastCallbackNs_ <= kSilenceNs ? regular_ + 1 : 0;
+        lastCallbackNs_ = now;
         if (!feed_ || !clock_.Running()) {
             std::memset(bytes, 0, static_cast<std::size_t>(length));
             return;
@@ -147,6 +175,7 @@ private:
             trace_->push_back({now, start, frames});
     }
 
+    const int rate_;
     std::mutex lock_;
     Clock clock_;
     const std::string driver_;
@@ -155,6 +184,8 @@ private:
     std::int64_t next_ = 0;
     std::vector<DeviceBuffer>* trace_ = nullptr;
     bool realtime_ = false;  // SDL's audio thread asked for it
+    std::int64_t lastCallbackNs_ = MonotonicNs();
+    int regular_ = 0;  // callbacks in a row without a long gap
 };
 
 }  // namespace

@@ -304,3 +304,31 @@ TEST_F(MusicClock, MissingOrUndecodableMusicRunsOnASilentClock)
     EXPECT_NE(reason.find(junk), std::string::npos) << reason;
     EXPECT_EQ(player->Length(), -1) << reason;
 }
+
+// A device whose callbacks stop coming (here: the disk driver waiting 400 ms
+// per 23 ms buffer) hands the clock over to the wall clock, with one line.
+TEST_F(MusicClock, DeviceThatStopsCallingHandsOverToTheWallClock)
+{
+    UseDiskDriver(DiskFile());
+    setenv("SDL_DISKAUDIODELAY", "400", 1);
+    ASSERT_NO_FATAL_FAILURE(Make(Fixture("tone.mp3")));
+    testing::internal::CaptureStderr();
+    const long long started = NowNs();
+    player->Start();
+    double worst = 0.0, last = 0.0;
+    while (NowNs() - started < 1500000000LL) {
+        const double position = player->PositionExact();
+        const double elapsed = (NowNs() - started) / 1e6;
+        EXPECT_GE(position, last);
+        last = position;
+        // Lost 250 ms after the last callback: from then on the wall clock.
+        if (elapsed > 400)
+            worst = std::max(worst, std::abs(position - elapsed));
+        usleep(5000);
+    }
+    player.reset();
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_LE(worst, 50.0);
+    EXPECT_NE(said.find("sound lost"), std::string::npos) << said;
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+}

@@ -205,13 +205,15 @@ Recorder::Recorder(const std::string& server) : state_(std::make_unique<State>()
         }
     }
     pa_threaded_mainloop_unlock(s.loop);
-    // The null sink plays its first block whole, at its longest latency (2 s),
-    // before it takes the keeper's: wait until the monitor runs steadily.
+    // A null sink that has just started plays its first block whole, at its
+    // longest latency (2 s), before it takes its clients' latency: wait until
+    // that is over and the monitor has run for a while.
+    const long long steady = NowNs() + 2200000000LL;
     const long long deadline = NowNs() + 5000000000LL;
     while (ready_ && NowNs() < deadline) {
         {
             std::lock_guard<std::mutex> guard(s.lock);
-            if (s.stamps.size() > 20)
+            if (s.stamps.size() > 20 && NowNs() > steady)
                 break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

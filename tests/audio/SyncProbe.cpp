@@ -92,14 +92,18 @@ double SyncFigures::P90Magnitude() const
 }
 
 SyncFigures MeasureSync(music::Player& player, Recorder& recorder, const std::string& clicks,
-                        const std::vector<int>& seeks, int playMs)
+                        const std::vector<int>& seeks, int playMs, bool fromStart)
 {
-    player.Open(clicks);
     ClockLog log(player);
-    log.Follow(300);
     std::vector<long long> jumps;
-    jumps.push_back(log.Mark());
-    player.Start();
+    if (fromStart) {
+        player.Open(clicks);
+        log.Follow(300);
+        jumps.push_back(log.Mark());
+        player.Start();
+    } else {
+        jumps.push_back(log.Mark());
+    }
     log.Follow(playMs);
     for (int target : seeks) {
         jumps.push_back(log.Mark());

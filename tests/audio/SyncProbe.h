@@ -23,7 +23,9 @@ struct SyncFigures {
 
 // Opens `clicks` (a click every 250 ms from 0) on the player, starts it, plays
 // playMs, then seeks to each target (each on a click) and plays playMs more.
+// With fromStart false the player already plays `clicks`: the figures then
+// start where the measurement does (atStart is the first click heard).
 SyncFigures MeasureSync(music::Player& player, Recorder& recorder, const std::string& clicks,
-                        const std::vector<int>& seeks, int playMs);
+                        const std::vector<int>& seeks, int playMs, bool fromStart = true);
 
 }  // namespace audio_test
