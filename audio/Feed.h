@@ -50,9 +50,7 @@ public:
     // buffer with silence. Never waits.
     Pulled Pull(std::int16_t* stereo, int frames);
 
-    // Consumer side: true until the first music of the current position has
-    // come out of the decoder, and after the end.
-    bool Waiting() const { return !started_ || ended_; }
+    // Consumer side: the music of the current position has all been pulled.
     bool Ended() const { return ended_; }
 
     // Times the consumer found the ring dry while music was due (a dropout

@@ -27,7 +27,7 @@ public:
     // The position the audience hears now, in whole milliseconds.
     virtual int Position() = 0;
     // Moves the position to ms (negative clamps to 0, past the end lands at the
-    // end). False when the music cannot seek.
+    // end). False when the clock cannot be moved.
     virtual bool Seek(int ms) = 0;
     // Length of the music in ms; -1 for a silent clock.
     virtual int Length() const = 0;

@@ -159,6 +159,10 @@ TEST_F(MusicDisk, StopsAtTheEndThenPlaysAgainAfterASeek)
 TEST_F(MusicDisk, MonoAt22kHzIsPlayedOnBothChannelsAt44kHz)
 {
     UseDiskDriver(DiskFile());
+    // The decoder thread resamples ahead of the device; a disk device ten
+    // times faster than real time can outrun it (on a sanitizer build) and
+    // leave gaps. Play at about real pace, as a sound card does.
+    setenv("SDL_DISKAUDIODELAY", "20", 1);
     ASSERT_NO_FATAL_FAILURE(Make(Fixture("mono22.mp3")));
     EXPECT_EQ(player->Length(), 10000);
     player->Seek(5000);
