@@ -9,7 +9,7 @@ add_test(NAME bench.audio.clock COMMAND clock_bench ${CMAKE_BINARY_DIR}/fixtures
 set_tests_properties(bench.audio.clock PROPERTIES LABELS bench TIMEOUT 120)
 
 add_executable(bare_window ${CMAKE_CURRENT_SOURCE_DIR}/audio/BareWindow.cpp)
-target_link_libraries(bare_window PRIVATE sdl_deps PkgConfig::GLDEPS)
+target_link_libraries(bare_window PRIVATE PkgConfig::SDL PkgConfig::GLDEPS)
 add_executable(startup_bench ${CMAKE_CURRENT_SOURCE_DIR}/audio/StartupBench.cpp)
 add_test(NAME bench.audio.startup
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/audio/run-startup.sh $<TARGET_FILE:showplayer> $<TARGET_FILE:bare_window>

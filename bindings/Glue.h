@@ -1,13 +1,33 @@
-// Shared machinery of every bound package: argument counts, object handles,
-// the three parameter-hash readers, integer results and boot registration.
+// Shared machinery of every bound package: the way to the show context,
+// argument counts, object handles, the parameter-hash readers, the guard
+// around effect code, integer results and boot registration.
 //
 // NOTE: croak() longjmps out of the sub. Nothing here, and nothing in a glue
 // sub before its last croak, may hold a C++ object with a destructor.
 #pragma once
 
+#include "bindings/Context.h"
 #include "bindings/Perl.h"
 
 namespace glue {
+
+// ---------------------------------------------------------------------------
+// The show context
+
+// Calls the context's interrupt hook for a pending request (rare, so kept out
+// of line).
+void Interrupt(show::Context& context);
+
+// The one way a binding call reaches the show context: the boot sub stored it
+// in each sub it registered. Every sub calls this first, so an interrupt
+// request takes effect at the script's next call into the player.
+inline show::Context& Enter(CV* cv)
+{
+    show::Context& context = *static_cast<show::Context*>(CvXSUBANY(cv).any_ptr);
+    if (UNLIKELY(context.interruptRequested.load(std::memory_order_relaxed)))
+        Interrupt(context);
+    return context;
+}
 
 // ---------------------------------------------------------------------------
 // Argument counts and results
@@ -17,7 +37,7 @@ namespace glue {
 // sub's own name, so it is right whatever name the script called it by.
 inline void CheckArgCount(pTHX_ CV* cv, I32 items, I32 expected, const char* params)
 {
-    if (items != expected)
+    if (UNLIKELY(items != expected))
         croak_xs_usage(cv, params);
 }
 
@@ -34,25 +54,47 @@ inline void CheckArgCount(pTHX_ CV* cv, I32 items, I32 expected, const char* par
     STMT_END
 
 // ---------------------------------------------------------------------------
+// Effect code
+
+// Raises "Package::sub: what" for the sub being run.
+[[noreturn]] void RaiseFailure(pTHX_ CV* cv, const char* what);
+
+// Runs body, which calls into an effect. An exception it throws (out of
+// memory deep in a scene loader, say) must not unwind through the runtime's
+// C frames: it becomes a Perl error, raised once the C++ scope has ended.
+template <class Body>
+void Guard(pTHX_ CV* cv, Body&& body)
+{
+    char what[160];
+    bool failed = false;
+    try {
+        body();
+    } catch (const std::bad_alloc&) {
+        std::snprintf(what, sizeof what, "out of memory");
+        failed = true;
+    } catch (const std::exception& e) {
+        std::snprintf(what, sizeof what, "%s", e.what());
+        failed = true;
+    } catch (...) {
+        std::snprintf(what, sizeof what, "unexpected failure");
+        failed = true;
+    }
+    if (UNLIKELY(failed))
+        RaiseFailure(aTHX_ cv, what);
+}
+
+// ---------------------------------------------------------------------------
 // Object handles
 
 // What each effect glue file declares about its class, for example
-//   template <> struct Package<Image> { static constexpr const char* kName = "Image";
-//                                       static constexpr const char* kArticle = "an"; };
+//   template <> struct Package<Image> {
+//       static constexpr const char* kName = "Image";
+//       static constexpr const char* kArticle = "an";
+//       // Reads the parameter hash, key by key in the order scripts see.
+//       static Image::Params Read(pTHX_ HV* hash);
+//   };
 template <class T>
 struct Package;
-
-// Every object the package's new made. Objects live until the process ends,
-// so the set only grows; it lets a handle be checked before it is trusted.
-// The set itself is never destroyed, so the objects stay reachable through
-// it until the process has ended (leak checkers at exit see them in use, as
-// they are, and no static destructor runs after a script's END blocks).
-template <class T>
-std::unordered_set<const void*>& Objects()
-{
-    static auto* objects = new std::unordered_set<const void*>();
-    return *objects;
-}
 
 // THIS: the object behind a handle made by the same package's new (blessed
 // into that package or any other class). Anything else raises
@@ -61,15 +103,15 @@ std::unordered_set<const void*>& Objects()
 // A handle is a blessed reference to a plain scalar; an unblessed reference is
 // rejected even when it holds a valid address, as it cannot have come from new.
 template <class T>
-T* ThisObject(pTHX_ CV* cv, SV* handle)
+T* ThisObject(pTHX_ const show::Context& context, CV* cv, SV* handle)
 {
     SvGETMAGIC(handle);
     if (SvROK(handle)) {
         SV* referent = SvRV(handle);
         if (SvOBJECT(referent) && SvTYPE(referent) <= SVt_PVMG) {
             void* address = INT2PTR(void*, SvIOK(referent) ? SvIVX(referent) : SvIV(referent));
-            if (Objects<T>().count(address))
-                return static_cast<T*>(address);
+            if (T* object = context.effects.Find<T>(address))
+                return object;
         }
     }
     GV* gv = CvGV(cv);
@@ -77,22 +119,20 @@ T* ThisObject(pTHX_ CV* cv, SV* handle)
           Package<T>::kArticle, Package<T>::kName);
 }
 
-// P::new(CLASS): a new object, its handle blessed into CLASS as given.
-// A constructor that throws (out of memory) becomes a Perl error rather than
-// an exception unwinding through the interpreter's C frames; the croak comes
-// after the catch block has ended.
+// P::new(CLASS): a new object, owned by the context's registry, its handle
+// blessed into CLASS as given. A constructor that throws (out of memory)
+// becomes a Perl error after the catch block has ended.
 template <class T>
 void NewObject(pTHX_ CV* cv)
 {
     dXSARGS;
+    show::Context& context = Enter(cv);
     CheckArgCount(aTHX_ cv, items, 1, "CLASS");
     const char* className = SvPV_nolen(ST(0));
     T* object = nullptr;
     try {
-        object = new T();
-        Objects<T>().insert(object);
+        object = context.effects.Adopt(std::make_unique<T>());
     } catch (...) {
-        delete object;
         object = nullptr;
     }
     if (!object)
@@ -108,25 +148,40 @@ template <class T>
 void RenderObject(pTHX_ CV* cv)
 {
     dXSARGS;
+    show::Context& context = Enter(cv);
     CheckArgCount(aTHX_ cv, items, 2, "THIS, msec");
-    T* self = ThisObject<T>(aTHX_ cv, ST(0));
+    T* self = ThisObject<T>(aTHX_ context, cv, ST(0));
     const int msec = static_cast<int>(SvIV(ST(1)));
-    const int result = self->Render(msec);
+    int result = 0;
+    Guard(aTHX_ cv, [&] { result = self->Render(msec); });
     GLUE_RETURN_INT(result);
+}
+
+// P::SetParams(THIS, sv): the package's key reader turns the hash into the
+// effect's parameters, which the effect takes in one call; returns THIS
+// itself, or undef (and changes nothing) when sv is no hash reference.
+template <class T>
+void SetParamsObject(pTHX_ CV* cv)
+{
+    dXSARGS;
+    show::Context& context = Enter(cv);
+    CheckArgCount(aTHX_ cv, items, 2, "THIS, sv");
+    T* self = ThisObject<T>(aTHX_ context, cv, ST(0));
+    SV* arg = ST(1);
+    SvGETMAGIC(arg);
+    if (!SvROK(arg) || SvTYPE(SvRV(arg)) != SVt_PVHV)
+        XSRETURN_UNDEF;
+    // Readers may run script code (tie, overloading, warning handlers) that
+    // drops the script's last reference to the hash: hold one of our own.
+    HV* hash = reinterpret_cast<HV*>(SvREFCNT_inc_simple_NN(SvRV(arg)));
+    sv_2mortal(reinterpret_cast<SV*>(hash));
+    const typename T::Params params = Package<T>::Read(aTHX_ hash);
+    Guard(aTHX_ cv, [&] { self->SetParams(params); });
+    XSRETURN(1);  // ST(0): the handle exactly as the script passed it
 }
 
 // ---------------------------------------------------------------------------
 // Parameter hashes
-
-// The hash a SetParams argument refers to, or null when it is not a hash
-// reference (SetParams then returns undef and changes nothing).
-inline HV* ParamHash(pTHX_ SV* arg)
-{
-    SvGETMAGIC(arg);
-    if (SvROK(arg) && SvTYPE(SvRV(arg)) == SVt_PVHV)
-        return reinterpret_cast<HV*>(SvRV(arg));
-    return nullptr;
-}
 
 // The value stored under key, looked up by byte length without creating it.
 inline SV* Fetch(pTHX_ HV* hash, const char* key)
@@ -166,9 +221,15 @@ inline int ReadInteger(pTHX_ HV* hash, const char* key)
     return value ? static_cast<int>(SvIV(value)) : 0;
 }
 
+// NOTE: the text readers below hand out a mortal copy, never the hash value's
+// own buffer: a later reader can run script code (an overloaded or tied
+// value, a warning handler) that deletes or changes the value, and the text
+// must outlive that. Copying a plain string shares its buffer until either
+// side changes, so a large picture string costs no copy.
+
 // String reader: only plain strings (SVt_PV); numbers, strings since used as
 // numbers, undef and references give null, as does an absent key. The text
-// belongs to the hash value and is valid for the current call only.
+// is valid for the current call.
 inline const char* ReadString(pTHX_ HV* hash, const char* key)
 {
     SV* value = Fetch(aTHX_ hash, key);
@@ -176,13 +237,13 @@ inline const char* ReadString(pTHX_ HV* hash, const char* key)
     // type; it is a reference now, not text.
     if (!value || SvTYPE(value) != SVt_PV || !SvOK(value) || SvROK(value))
         return nullptr;
-    return SvPV_nolen(value);
+    return SvPV_nolen(sv_mortalcopy_flags(value, SV_NOSTEAL));
 }
 
 // Raw bytes of any value, in its string form; null for an absent key. A
 // string the runtime holds as UTF-8 (after joining it with text, say) gives
 // its characters as bytes when they all fit in one; the script's value stays
-// as it is.
+// as it is. Valid for the current call.
 inline const char* ReadBytes(pTHX_ HV* hash, const char* key, STRLEN* length)
 {
     SV* value = Fetch(aTHX_ hash, key);
@@ -190,14 +251,14 @@ inline const char* ReadBytes(pTHX_ HV* hash, const char* key, STRLEN* length)
         *length = 0;
         return nullptr;
     }
+    // The string form, computed once: get-magic and overloading run here.
     const char* bytes = SvPV(value, *length);
-    if (SvUTF8(value)) {
-        SV* copy = sv_2mortal(newSVpvn(bytes, *length));
-        SvUTF8_on(copy);
-        if (sv_utf8_downgrade(copy, TRUE))
-            return SvPV(copy, *length);
-    }
-    return bytes;
+    SV* copy = SvPOK(value) && !SvMAGICAL(value) && !SvROK(value)
+                   ? sv_mortalcopy_flags(value, SV_NOSTEAL)
+                   : newSVpvn_flags(bytes, *length, SVs_TEMP | (SvUTF8(value) ? SVf_UTF8 : 0));
+    if (SvUTF8(copy))
+        sv_utf8_downgrade(copy, TRUE);
+    return SvPV(copy, *length);
 }
 
 // ---------------------------------------------------------------------------
@@ -208,17 +269,15 @@ struct Sub {
     XSUBADDR_t body;
 };
 
-// Registers the subs in order under the package's glue file name. newXS keeps
-// the file pointer, so it must be a string literal.
-inline void RegisterSubs(pTHX_ const Sub* subs, std::size_t count, const char* file)
-{
-    for (std::size_t i = 0; i < count; ++i)
-        newXS(subs[i].name, subs[i].body, file);
-}
+// Registers the subs in order under the package's glue file name, each
+// carrying the interpreter's show context for Enter. newXS keeps the file
+// pointer, so it must be a string literal. Raises an error when the
+// interpreter has no context installed.
+void RegisterSubs(pTHX_ const Sub* subs, std::size_t count, const char* file);
 
 // The boot sub of an effect package: "P::SetParams", "P::Render", "P::new".
 template <class T>
-void BootEffect(pTHX_ CV* cv, XSUBADDR_t setParams, const char* file)
+void BootEffect(pTHX_ CV* cv, const char* file)
 {
     dXSARGS;
     PERL_UNUSED_VAR(items);
@@ -228,7 +287,7 @@ void BootEffect(pTHX_ CV* cv, XSUBADDR_t setParams, const char* file)
     std::snprintf(renderName, sizeof renderName, "%s::Render", Package<T>::kName);
     std::snprintf(newName, sizeof newName, "%s::new", Package<T>::kName);
     const Sub subs[] = {
-        {setParamsName, setParams},
+        {setParamsName, SetParamsObject<T>},
         {renderName, RenderObject<T>},
         {newName, NewObject<T>},
     };

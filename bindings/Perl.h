@@ -5,17 +5,24 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <map>
 #include <memory>
+#include <new>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
+// Every function that uses the runtime gets the interpreter as an argument
+// (pTHX) instead of looking it up in thread-local storage on each use.
+#define PERL_NO_GET_CONTEXT
 #include <EXTERN.h>
 #include <perl.h>
 #include <XSUB.h>

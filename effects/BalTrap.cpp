@@ -2,8 +2,6 @@
 // axis in front of a fixed dark-red staircase whose opacity the script sets.
 #include "effects/BalTrap.h"
 
-#include "render/Texture.h"
-
 namespace {
 
 // ---------------------------------------------------------------------------
@@ -43,8 +41,6 @@ BalTrap::BalTrap()
 
 BalTrap::~BalTrap()
 {
-    if (ballTexture)
-        Texture::Destroy(ballTexture);
     if (ballList != 0)
         glDeleteLists(ballList, 1);
     if (trapList != 0)
@@ -118,20 +114,21 @@ GLuint BalTrap::CompileStaircase()
 // ---------------------------------------------------------------------------
 // Parameters and drawing
 
-int BalTrap::SetParams(const char* bal, float newX, float newY, float newZoom, float newTurn, float newTrapAlpha)
+int BalTrap::SetParams(const Params& params)
 {
+    const char* bal = params.bal;
     if (!ballTexture && bal) {
         // Loading binds the new texture and enables texturing; keep that
         // from leaking into whatever the script draws next.
         glPushAttrib(GL_ENABLE_BIT | GL_TEXTURE_BIT);
-        ballTexture = Texture::Create(bal);
+        ballTexture = Texture::Load(bal);
         glPopAttrib();
     }
-    x = newX;
-    y = newY;
-    zoom = newZoom;
-    turn = newTurn;
-    trap_alpha = newTrapAlpha;
+    x = params.x;
+    y = params.y;
+    zoom = params.zoom;
+    turn = params.turn;
+    trap_alpha = params.trap_alpha;
     return 0;
 }
 
@@ -140,6 +137,11 @@ int BalTrap::Render(int msec)
     (void)msec;
     glPushAttrib(GL_ALL_ATTRIB_BITS);
     glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    // NOTE: the texture matrix is not part of any attribute group, and a
+    // Model's textured material leaves it flipped in t; without this the
+    // picture would hang upside down whenever a Model was drawn before.
+    glMatrixMode(GL_TEXTURE);
     glLoadIdentity();
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
@@ -160,7 +162,7 @@ int BalTrap::Render(int msec)
 
     // No picture yet: the staircase alone.
     if (ballTexture && ballList != 0) {
-        glBindTexture(GL_TEXTURE_2D, ballTexture->glName);
+        glBindTexture(GL_TEXTURE_2D, ballTexture->glName());
         glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
         glCallList(ballList);
     }

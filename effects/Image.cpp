@@ -2,61 +2,17 @@
 // alpha-blended rectangle, placed, anchored, scaled, rotated, tinted and faded.
 #include "effects/Image.h"
 
-#include "render/Texture.h"
+#include "render/Picture.h"
 
 #include <GL/glu.h>
-#include <SDL.h>
-#include <SDL_image.h>
-#include <climits>
-#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 // ---------------------------------------------------------------------------
 // Defines
 
 namespace {
-
-// Masks that lay each pixel out in memory as the bytes R, G, B, A.
-constexpr Uint32 kRedMask = 0x000000FF;
-constexpr Uint32 kGreenMask = 0x0000FF00;
-constexpr Uint32 kBlueMask = 0x00FF0000;
-constexpr Uint32 kAlphaMask = 0xFF000000;
-constexpr int kBytesPerPixel = 4;
-
-// Largest pixel buffer we build: its byte count must fit an int, which is what
-// SDL and GL count sizes in.
-constexpr std::uint64_t kMaxBufferBytes = INT_MAX;
-
-// GL keeps at most one error flag per kind; more reads than that only spin.
-constexpr int kGlErrorFlags = 8;
-
-std::uint64_t BufferBytes(int pixelsWide, int pixelsHigh)
-{
-    return static_cast<std::uint64_t>(pixelsWide) * static_cast<std::uint64_t>(pixelsHigh) * kBytesPerPixel;
-}
-
-// Whether GL can hold a texture of this size, asked through the proxy target
-// before any buffer is made: an upload GL refuses would leave the object with
-// an empty texture, and an absurd size (say 2^28 x 1 pixels) would first
-// allocate a gigabyte for nothing.
-bool GlCanHold(int potWidth, int potHeight)
-{
-    // Sides past the largest GL admits never reach GL at all: Mesa's
-    // software driver overruns its stack on a proxy query 2^28 texels wide.
-    GLint largest = 0;
-    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largest);
-    if (potWidth > largest || potHeight > largest)
-        return false;
-    glTexImage2D(GL_PROXY_TEXTURE_2D, 0, GL_RGBA, potWidth, potHeight, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
-    GLint heldWidth = 0;
-    glGetTexLevelParameteriv(GL_PROXY_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &heldWidth);
-    // A size GL cannot even consider raises an error instead of clearing the
-    // proxy; it must not stay behind for the script's next GL call.
-    for (int flag = 0; flag < kGlErrorFlags && glGetError() != GL_NO_ERROR; ++flag) {
-    }
-    return heldWidth != 0;
-}
 
 char* CopyString(const char* text)
 {
@@ -110,73 +66,36 @@ void Image::Upload(const void* pixels, int potWidth, int potHeight, int pixelsWi
     height = pixelsHigh;
 }
 
-// The picture of an image file, in the top-left corner of a zeroed
-// power-of-two buffer. False (nothing changed) when the file cannot be decoded
-// or the buffer cannot be made.
+// The picture of an image file. False (nothing changed) when the file cannot
+// be decoded or the picture is larger than GL can hold (see DecodePicture).
 bool Image::LoadFile(const char* path)
 {
-    SDL_Surface* picture = IMG_Load(path);
+    const std::optional<Picture> picture = DecodePicture(path);
     if (!picture)
         return false;
-    // Copy pixels instead of blending them: alpha stays, pictures without
-    // alpha become opaque, colour-keyed pixels stay transparent.
-    SDL_SetAlpha(picture, 0, 0);
-    const int potWidth = NextPowerOfTwo(picture->w);
-    const int potHeight = NextPowerOfTwo(picture->h);
-    SDL_Surface* rgba = nullptr;
-    if (BufferBytes(potWidth, potHeight) <= kMaxBufferBytes && GlCanHold(potWidth, potHeight))
-        rgba = SDL_CreateRGBSurface(0, potWidth, potHeight, 32, kRedMask, kGreenMask, kBlueMask, kAlphaMask);
-    if (!rgba) {
-        SDL_FreeSurface(picture);
-        return false;
-    }
-    SDL_SetAlpha(rgba, 0, 0);
-    SDL_UpperBlit(picture, nullptr, rgba, nullptr);
-    SDL_LockSurface(rgba);
-    Upload(rgba->pixels, potWidth, potHeight, picture->w, picture->h);
-    SDL_UnlockSurface(rgba);
-    SDL_FreeSurface(rgba);
-    SDL_FreeSurface(picture);
+    Upload(picture->pixels.data(), picture->texWidth, picture->texHeight, picture->width, picture->height);
     return true;
 }
 
-// A picture of raw RGBA pixels. The pixels are copied as they are (no
-// blending), row by row, into a zeroed power-of-two buffer. False (nothing
-// changed) for a negative size, a size whose buffer would not fit, pixel data
-// shorter than the size asks for, no pixel data for a non-empty size, or a
-// texture larger than GL can hold.
+// A picture of raw RGBA pixels. False (nothing changed) for a negative size,
+// pixel data shorter than the size asks for, no pixel data for a non-empty
+// size, or a picture larger than GL can hold (see PictureFromPixels).
 bool Image::LoadPixels(const unsigned char* data, std::size_t dataLength, int pixelsWide, int pixelsHigh)
 {
-    if (pixelsWide < 0 || pixelsHigh < 0)
+    const std::optional<Picture> picture = PictureFromPixels(data, dataLength, pixelsWide, pixelsHigh);
+    if (!picture)
         return false;
-    const int potWidth = NextPowerOfTwo(pixelsWide);
-    const int potHeight = NextPowerOfTwo(pixelsHigh);
-    const std::uint64_t pictureBytes = BufferBytes(pixelsWide, pixelsHigh);
-    if (BufferBytes(potWidth, potHeight) > kMaxBufferBytes || pictureBytes > kMaxBufferBytes)
-        return false;
-    if (pictureBytes > 0 && (!data || dataLength < pictureBytes))
-        return false;
-    if (!GlCanHold(potWidth, potHeight))
-        return false;
-    unsigned char* buffer = static_cast<unsigned char*>(std::calloc(BufferBytes(potWidth, potHeight), 1));
-    if (!buffer)
-        return false;
-    const std::size_t rowBytes = static_cast<std::size_t>(pixelsWide) * kBytesPerPixel;
-    const std::size_t potRowBytes = static_cast<std::size_t>(potWidth) * kBytesPerPixel;
-    for (int row = 0; pictureBytes > 0 && row < pixelsHigh; ++row)
-        std::memcpy(buffer + row * potRowBytes, data + row * rowBytes, rowBytes);
-    Upload(buffer, potWidth, potHeight, pixelsWide, pixelsHigh);
-    std::free(buffer);
+    Upload(picture->pixels.data(), picture->texWidth, picture->texHeight, picture->width, picture->height);
     return true;
 }
 
 // ---------------------------------------------------------------------------
 // Parameters
 
-int Image::SetParams(const char* newName, const unsigned char* data, std::size_t dataLength, int pixelsWide,
-                     int pixelsHigh, float newX, float newY, float newWsize, float newHsize, float newAlpha,
-                     float newRot, int newAlignh, int newAlignv, float newR, float newG, float newB)
+int Image::SetParams(const Params& params)
 {
+    const char* newName = params.name;
+    const unsigned char* data = params.data;
     // The source name is the cache key: a picture is only built again when
     // the request names another one.
     bool remember = newName != nullptr;
@@ -193,23 +112,23 @@ int Image::SetParams(const char* newName, const unsigned char* data, std::size_t
     } else if (!name || (newName && std::strcmp(name, newName) != 0)) {
         // Pixel data, or no source at all. Unusable pixel data keeps the
         // current picture and its name; only the parameters change.
-        if (LoadPixels(data, dataLength, pixelsWide, pixelsHigh))
+        if (LoadPixels(data, params.dataLength, params.width, params.height))
             ForgetName();
         else
             remember = false;
     }
 
-    x = newX;
-    y = newY;
-    wsize = newWsize;
-    hsize = newHsize;
-    alpha = newAlpha;
-    rot = newRot;
-    alignh = newAlignh;
-    alignv = newAlignv;
-    r = newR;
-    g = newG;
-    b = newB;
+    x = params.x;
+    y = params.y;
+    wsize = params.wsize;
+    hsize = params.hsize;
+    alpha = params.alpha;
+    rot = params.rot;
+    alignh = params.alignh;
+    alignv = params.alignv;
+    r = params.r;
+    g = params.g;
+    b = params.b;
     if (remember && (!name || std::strcmp(name, newName) != 0)) {
         std::free(name);
         name = CopyString(newName);

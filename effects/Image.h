@@ -7,8 +7,6 @@
 #include <GL/gl.h>
 #include <cstddef>
 
-struct SDL_Surface;
-
 class Image : public Renderer {
 public:
     // Horizontal anchors (alignh); any other value anchors the left edge.
@@ -25,14 +23,32 @@ public:
     Image(const Image&) = delete;
     Image& operator=(const Image&) = delete;
 
+    // One SetParams request: the picture and the eleven drawing parameters.
+    struct Params {
+        // An image file (relative to the working directory) or, together
+        // with data, the cache key of raw pixels; null: none.
+        const char* name = nullptr;
+        // width x height RGBA pixels, top row first, dataLength bytes.
+        const unsigned char* data = nullptr;
+        std::size_t dataLength = 0;
+        int width = 0;
+        int height = 0;
+        float x = 0.0f;
+        float y = 0.0f;
+        float wsize = 0.0f;
+        float hsize = 0.0f;
+        float alpha = 0.0f;
+        float rot = 0.0f;
+        int alignh = 0;
+        int alignv = 0;
+        float r = 0.0f;
+        float g = 0.0f;
+        float b = 0.0f;
+    };
+
     // Loads the picture when the request names a different one, then stores
-    // the eleven drawing parameters. name is an image file (relative to the
-    // working directory) or, together with data, the cache key of raw pixels;
-    // data holds width x height RGBA pixels, top row first, dataLength bytes.
-    // Always 0.
-    int SetParams(const char* name, const unsigned char* data, std::size_t dataLength, int width, int height,
-                  float x, float y, float wsize, float hsize, float alpha, float rot, int alignh, int alignv,
-                  float r, float g, float b);
+    // the eleven drawing parameters. Always 0.
+    int SetParams(const Params& params);
 
     // Draws the picture; an object without a picture draws nothing. Always 0.
     int Render(int msec);

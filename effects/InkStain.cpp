@@ -2,8 +2,6 @@
 // open on its left-hand hinge to uncover a five-lobed black blot.
 #include "effects/InkStain.h"
 
-#include "render/Texture.h"
-
 #include <GL/glu.h>
 #include <cmath>
 
@@ -65,8 +63,6 @@ InkStain::InkStain()
 
 InkStain::~InkStain()
 {
-    if (frontTexture)
-        Texture::Destroy(frontTexture);
     if (HasList(frontList))
         glDeleteLists(frontList, 1);
     if (backList != 0)
@@ -112,14 +108,14 @@ GLuint InkStain::BuildFrontList()
     const GLuint list = glGenLists(1);
     if (list == 0)
         return 0;
-    const GLfloat maxS = frontTexture->maxS;
-    const GLfloat maxT = frontTexture->maxT;
+    const GLfloat maxS = frontTexture->maxS();
+    const GLfloat maxT = frontTexture->maxT();
     glNewList(list, GL_COMPILE);
     glEnable(GL_CULL_FACE);
     glCullFace(GL_BACK);
     glEnable(GL_TEXTURE_2D);
     glColor4ub(kCardRed, kCardGreen, kCardBlue, kCardAlpha);
-    glBindTexture(GL_TEXTURE_2D, frontTexture->glName);
+    glBindTexture(GL_TEXTURE_2D, frontTexture->glName());
     glMatrixMode(GL_TEXTURE);
     glLoadIdentity();
     glMatrixMode(GL_MODELVIEW);
@@ -189,13 +185,15 @@ void InkStain::BuildStainList(float size)
 // ---------------------------------------------------------------------------
 // Parameters and drawing
 
-int InkStain::SetParams(const char* frontimage, float newOpenangle, float newStainsize)
+int InkStain::SetParams(const Params& params)
 {
+    const char* frontimage = params.frontimage;
+    const float newStainsize = params.stainsize;
     if (!frontTexture && frontimage) {
         // Loading binds the new texture and enables texturing; keep that
         // from leaking into whatever the script draws next.
         glPushAttrib(GL_ENABLE_BIT | GL_TEXTURE_BIT);
-        frontTexture = Texture::Create(frontimage);
+        frontTexture = Texture::Load(frontimage);
         glPopAttrib();
         // Without a picture the page stays undrawn and the next call tries again.
         if (frontTexture) {
@@ -204,7 +202,7 @@ int InkStain::SetParams(const char* frontimage, float newOpenangle, float newSta
             frontList = BuildFrontList();
         }
     }
-    openangle = newOpenangle;
+    openangle = params.openangle;
     // A NaN compares unequal, so it always recompiles.
     if (!(newStainsize == stainsize)) {
         stainsize = newStainsize;

@@ -3,11 +3,11 @@
 #pragma once
 
 #include "render/Renderer.h"
+#include "render/Texture.h"
 
 #include <GL/gl.h>
 #include <vector>
 
-struct Texture;
 
 class InkStain : public Renderer {
 public:
@@ -28,11 +28,17 @@ public:
     InkStain(const InkStain&) = delete;
     InkStain& operator=(const InkStain&) = delete;
 
+    // One SetParams request, as the package reads it from the script's hash.
+    struct Params {
+        const char* frontimage = nullptr;  // picture file; null: none
+        float openangle = 0.0f;
+        float stainsize = 0.0f;
+    };
     // Loads the picture and compiles the front page on the first call that
     // names a loadable file (later names are ignored; a failed load is tried
     // again on the next call), stores the opening angle every time and
     // recompiles the stain when its size changes. Returns 0.
-    int SetParams(const char* frontimage, float openangle, float stainsize);
+    int SetParams(const Params& params);
 
     // Draws the backing card, the stain and the front page, in that order,
     // from the fixed camera. Returns 0.
@@ -52,7 +58,7 @@ public:
 
     float openangle = 0.0f;            // degrees the front page is open
     float stainsize = 0.0f;            // size the stain list was last compiled for
-    Texture* frontTexture = nullptr;   // the "frontimage" picture, owned
+    std::optional<Texture> frontTexture;  // the "frontimage" picture
     GLuint frontList = kNoList;        // front page, both faces
     GLuint backList = 0;               // backing card; 0: none
     GLuint stainList = 0;              // the stain; 0: none

@@ -16,7 +16,7 @@
 #include <lib3ds/mesh.h>
 #include <lib3ds/tracks.h>
 
-#include "effects/SceneCheck.h"
+#include "effects/model/SceneCheck.h"
 
 namespace {
 
@@ -56,28 +56,27 @@ void DefaultColours()
 }  // namespace
 
 Model::Model() = default;
-// Shows never destroy a Model (objects live until the process exits); an
-// owner that does gets the scene's memory back. Display lists and textures
-// stay with the GL context.
+// An owner that destroys a Model gets the scene's memory back, and the texture
+// cache its textures. Display lists stay with the GL context.
 Model::~Model()
 {
     if (scene)
         lib3ds_file_free(scene);
 }
 
-int Model::SetParams(const char* path, int newFps, double newXoff, double newYoff, double newZoff)
+int Model::SetParams(const Params& params)
 {
     if (!scene) {
-        Lib3dsFile* loaded = scene_check::LoadScene(path);
+        Lib3dsFile* loaded = scene_check::LoadScene(params.path);
         if (!loaded)
             return -1;
         scene = loaded;
         lib3ds_file_eval(scene, 0.0f);
     }
-    xoff = newXoff;
-    yoff = newYoff;
-    zoff = newZoff;
-    fps = newFps;
+    xoff = params.xoff;
+    yoff = params.yoff;
+    zoff = params.zoff;
+    fps = params.fps;
     return 0;
 }
 
@@ -312,7 +311,7 @@ void Model::ApplyMaterial(Lib3dsMaterial* material)
         const int entry = textures.FindOrLoad(material->texture1_map.name);
         if (entry >= 0) {
             DefaultColours();
-            glBindTexture(GL_TEXTURE_2D, textures.Entry(entry).glName);
+            glBindTexture(GL_TEXTURE_2D, textures.Entry(entry).glName());
             glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
             glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
             glEnable(GL_TEXTURE_2D);

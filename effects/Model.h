@@ -8,7 +8,7 @@
 #include <lib3ds/node.h>
 #include <lib3ds/material.h>
 
-#include "effects/TextureCache.h"
+#include "effects/model/TextureCache.h"
 #include "render/Renderer.h"
 
 // Keyframes per second until a SetParams says otherwise.
@@ -17,17 +17,25 @@ constexpr int kModelDefaultFps = 25;
 class Model : public Renderer {
 public:
     Model();
-    // Releases the scene and the texture cache's own storage; the display
-    // lists and the GL textures live until the context ends.
+    // Releases the scene and the materials' textures; the display lists live
+    // until the context ends.
     ~Model();
     Model(const Model&) = delete;
     Model& operator=(const Model&) = delete;
 
+    // One SetParams request, as the package reads it from the script's hash.
+    struct Params {
+        const char* path = nullptr;  // the scene file; null: none
+        int fps = 0;
+        double xoff = 0.0;
+        double yoff = 0.0;
+        double zoff = 0.0;
+    };
     // Loads the scene at path the first time one loads (later paths are
     // ignored), then takes the frame rate and offsets. 0, or -1 (and nothing
     // changed) when no scene is loaded and this one cannot be: missing,
     // unreadable, not a 3DS scene, or failing the loader's safety checks.
-    int SetParams(const char* path, int fps, double xoff, double yoff, double zoff);
+    int SetParams(const Params& params);
 
     // Plays the scene at msec. Always 0; without a scene, a camera, or the
     // camera's camera and target nodes it draws nothing and leaves GL alone.

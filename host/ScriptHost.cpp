@@ -1,8 +1,7 @@
 // Script stage: an embedded Perl interpreter runs "main.pl" and calls its main.
 // The show runs inside that one call; every later action is a binding call.
+#include "host/Modules.h"
 #include "host/ScriptHost.h"
-#include "host/Stages.h"
-#include "host/State.h"
 
 #include "bindings/Boot.h"
 
@@ -12,24 +11,7 @@ namespace host {
 
 namespace {
 
-PerlInterpreter* interpreter = nullptr;
-
 constexpr const char* kHostFile = "main";
-
-}  // namespace
-
-// The script calls each package's boot sub before it uses the package.
-void RegisterModules(pTHX)
-{
-    newXS("DynaLoader::boot_DynaLoader", boot_DynaLoader, kHostFile);
-    newXS("OpenGL::boot_OpenGL", BootOpenGL, kHostFile);
-    newXS("Image::boot_Image", BootImage, kHostFile);
-    newXS("InkStain::boot_InkStain", BootInkStain, kHostFile);
-    newXS("Model::boot_Model", BootModel, kHostFile);
-    newXS("BalTrap::boot_BalTrap", BootBalTrap, kHostFile);
-}
-
-namespace {
 
 // Perl's STDOUT and C's stdout share one descriptor; line buffering on both
 // keeps lines in the order they were printed when standard output is a pipe.
@@ -41,37 +23,25 @@ void LineBufferPerlStdout(pTHX)
         PerlIOBase(out)->flags |= PERLIO_F_LINEBUF;
 }
 
-// A die or exit inside main ends the process from within the runtime, with
-// exit() and without perl_destruct. Flush what the script's handles still
-// buffer (a last line without a newline, a log file it writes) as a
-// standalone script would have.
-void FlushScriptHandles()
-{
-    if (!interpreter)
-        return;
-    dTHXa(interpreter);
-    PerlIO_flush(nullptr);
-}
-
 // main's result as an integer: the runtime's own conversion (undef 0, 2.7 2,
 // a string its leading number).
-int CallMain(pTHX_ int width, int height)
+int CallMain(pTHX_ const show::Context& context)
 {
     SV* ready = newRV_noinc(newSV(0));
-    sv_setref_pv(ready, nullptr, INT2PTR(void*, static_cast<IV>(state::windowReady)));
+    sv_setref_pv(ready, nullptr, INT2PTR(void*, static_cast<IV>(context.windowReady)));
 
     dSP;
     ENTER;
     SAVETMPS;
     PUSHMARK(SP);
     EXTEND(SP, 3);
-    PUSHs(sv_2mortal(newSViv(width)));
-    PUSHs(sv_2mortal(newSViv(height)));
+    PUSHs(sv_2mortal(newSViv(context.width)));
+    PUSHs(sv_2mortal(newSViv(context.height)));
     PUSHs(sv_2mortal(ready));
     PUTBACK;
 
-    // No G_EVAL: an error inside the show ends the process with Perl's own
-    // message, as it would for a standalone script.
+    // No G_EVAL: an error inside the show is not the host's to handle; the
+    // runtime prints it and unwinds to the frame CallMainCaught set up.
     const int count = call_pv("main", G_SCALAR);
 
     SPAGAIN;
@@ -84,49 +54,117 @@ int CallMain(pTHX_ int width, int height)
     return result;
 }
 
+// How a run ends that a binding call ended (ending is not None).
+RunEnd EndedBy(show::Context::Ending ending)
+{
+    return ending == show::Context::Ending::Closed ? RunEnd::Closed : RunEnd::Stopped;
+}
+
+// Calls main with a landing place for the runtime's exit jump, which an exit,
+// an uncaught error, the close button and StopScript all take. Without it the
+// runtime would end the process itself.
+RunResult CallMainCaught(pTHX_ show::Context& context, const RunRules& rules)
+{
+    RunResult result;
+    const I32 oldScope = PL_scopestack_ix;
+    dJMPENV;
+    int jumped = 0;
+    JMPENV_PUSH(jumped);
+    if (jumped == 0) {
+        result.status = CallMain(aTHX_ context);
+        JMPENV_POP;
+        return result;
+    }
+    JMPENV_POP;
+    const show::Context::Ending ending = context.ending;
+    if (ending == show::Context::Ending::None && rules.exitEndsProcess) {
+        // As the runtime itself would: at once, with Perl's status, without
+        // END blocks. Flush what the script's handles still buffer (a last
+        // line without a newline, a log file it writes) first.
+        const int status = STATUS_EXIT;
+        PerlIO_flush(nullptr);
+        std::exit(status);
+    }
+    // Back to the state before the call, as the runtime does after an exit.
+    while (PL_scopestack_ix > oldScope)
+        LEAVE;
+    FREETMPS;
+    if (ending == show::Context::Ending::None) {
+        result.end = RunEnd::Exited;
+        result.status = STATUS_EXIT;
+    } else {
+        result.end = EndedBy(ending);
+    }
+    return result;
+}
+
 }  // namespace
 
-int RunScript(int width, int height, int depth)
+ScriptRuntime::ScriptRuntime(int* argc, char*** argv, char*** env)
 {
-    (void)depth;  // the script is told the size only
+    PERL_SYS_INIT3(argc, argv, env);
+}
 
+ScriptRuntime::~ScriptRuntime()
+{
+    PERL_SYS_TERM();
+}
+
+// The script calls each package's boot sub before it uses the package.
+void RegisterModules(pTHX)
+{
+    newXS("DynaLoader::boot_DynaLoader", boot_DynaLoader, kHostFile);
+    newXS("OpenGL::boot_OpenGL", BootOpenGL, kHostFile);
+    newXS("Image::boot_Image", BootImage, kHostFile);
+    newXS("InkStain::boot_InkStain", BootInkStain, kHostFile);
+    newXS("Model::boot_Model", BootModel, kHostFile);
+    newXS("BalTrap::boot_BalTrap", BootBalTrap, kHostFile);
+}
+
+RunResult RunScript(show::Context& context, const RunRules& rules)
+{
     static char emptyName[] = "";
     static char scriptName[] = "main.pl";
     static char* arguments[] = {emptyName, scriptName, nullptr};
 
-    // main's own arguments when the entry point recorded them (tests that
-    // call this stage directly have none).
-    int noArgc = 0;
-    char** noArgv = nullptr;
-    char** noEnv = nullptr;
-    int* argc = state::processArgc ? state::processArgc : &noArgc;
-    char*** argv = state::processArgv ? state::processArgv : &noArgv;
-    char*** env = state::processEnv ? state::processEnv : &noEnv;
-
-    static bool flushAtExit = false;
-    if (!flushAtExit)
-        flushAtExit = std::atexit(FlushScriptHandles) == 0;
-
-    PERL_SYS_INIT3(argc, argv, env);
-    interpreter = perl_alloc();
+    context.ending = show::Context::Ending::None;
+    PerlInterpreter* interpreter = perl_alloc();
+    PERL_SET_CONTEXT(interpreter);
     perl_construct(interpreter);
     dTHXa(interpreter);
     PL_exit_flags |= PERL_EXIT_DESTRUCT_END;
+    InstallContext(aTHX_ &context);
 
     // Anything C stdio still holds goes out before the script can print.
     std::fflush(stdout);
     LineBufferPerlStdout(aTHX);
 
+    // A binding call in the script's top level or a BEGIN block can end the
+    // run too (the runtime lands in perl_parse or perl_run); main is then
+    // not called.
     perl_parse(interpreter, RegisterModules, 2, arguments, nullptr);
-    perl_run(interpreter);
-
-    const int result = CallMain(aTHX_ width, height);
+    if (context.ending == show::Context::Ending::None)
+        perl_run(interpreter);
+    RunResult result;
+    if (context.ending == show::Context::Ending::None)
+        result = CallMainCaught(aTHX_ context, rules);
+    else
+        result.end = EndedBy(context.ending);
 
     perl_destruct(interpreter);
     perl_free(interpreter);
-    interpreter = nullptr;
-    PERL_SYS_TERM();
+    // Every handle is gone with the interpreter; the GL context is still there
+    // for the objects' textures and lists.
+    context.effects.DestroyAll();
+    context.ending = show::Context::Ending::None;
     return result;
+}
+
+void StopScript(void* context)
+{
+    static_cast<show::Context*>(context)->ending = show::Context::Ending::Stopped;
+    dTHX;
+    my_exit(0);
 }
 
 }  // namespace host

@@ -1,13 +1,56 @@
-// The script host's module registration, shared with tests that embed their
-// own interpreter.
+// The script host: runs "main.pl" in an embedded Perl interpreter against a
+// show context, one run at a time, as often as a caller likes.
+//
+// One run: build an interpreter, install the context into it, parse and run
+// "main.pl", call its main with the window's width, height and ready flag,
+// destroy the interpreter (the script's END blocks run then) and destroy the
+// effect objects the script made. The window, the GL context and the music
+// stay open across runs; they are the caller's.
 #pragma once
 
-#include "bindings/Perl.h"
+#include "bindings/Context.h"
 
 namespace host {
 
-// xsinit callback: registers "DynaLoader::boot_DynaLoader" and the boot sub of
-// every package compiled into the player.
-void RegisterModules(pTHX);
+// The runtime's process-level set-up and tear-down, once per process around
+// every run; main's own arguments are what it takes by address.
+class ScriptRuntime {
+public:
+    ScriptRuntime(int* argc, char*** argv, char*** env);
+    ~ScriptRuntime();
+    ScriptRuntime(const ScriptRuntime&) = delete;
+    ScriptRuntime& operator=(const ScriptRuntime&) = delete;
+};
+
+// How a run ended.
+enum class RunEnd {
+    Returned,  // main returned; status is its result as an integer
+    Closed,    // the window was asked to close (glPumpEvents); status 0
+    Stopped,   // StopScript ended it (an interrupt hook); status 0
+    Exited,    // the script called exit, or an error ended it; status is Perl's
+};
+
+struct RunResult {
+    RunEnd end = RunEnd::Returned;
+    int status = 0;
+};
+
+struct RunRules {
+    // An exit or an uncaught error inside main ends the process at once with
+    // Perl's status, without END blocks, as for a standalone script that the
+    // runtime ends. Otherwise the run ends as after a return (END blocks run)
+    // and reports RunEnd::Exited.
+    bool exitEndsProcess = true;
+};
+
+// One run of "main.pl" in the working directory against context, which must
+// hold a front end. Not reentrant: one run at a time.
+RunResult RunScript(show::Context& context, const RunRules& rules = {});
+
+// An interrupt hook (show::Context::interruptHook, with the context as its
+// data) that ends the running script at the binding call that noticed the
+// request, even inside an eval: the run ends with RunEnd::Stopped, its END
+// blocks run and its objects are destroyed. Call only from a binding call.
+void StopScript(void* context);
 
 }  // namespace host

@@ -1,8 +1,5 @@
-// Sound stage: the music output and the paused music stream.
+// Sound stage: the music player and its paused music stream.
 #include "host/Stages.h"
-#include "host/State.h"
-
-#include "audio/Music.h"
 
 #include <cstdio>
 
@@ -14,15 +11,16 @@ constexpr int kMixRate = 44100;
 
 }  // namespace
 
-int InitSound(const char* fileName)
+int InitSound(const char* fileName, show::Context& context)
 {
-    if (!music::Init(kMixRate)) {
+    std::string error;
+    context.player = music::Player::Create(kMixRate, &error);
+    if (!context.player) {
         std::printf("Sound error!\n");
-        music::Close();
         return 1;
     }
-    state::musicStream = music::StreamOpen(fileName);
-    state::musicChannel = music::StreamPlayPaused(state::musicStream);
+    context.player->Open(fileName);
+    context.clock = context.player.get();
     return 0;
 }
 

@@ -1,18 +1,23 @@
-// The three start-up stages, run in order by the entry point.
+// The three start-up stages, run in order by the entry point; each fills in
+// its part of the show context.
 #pragma once
+
+#include "bindings/Context.h"
 
 namespace host {
 
-// Opens SDL video and a double-buffered OpenGL window, hides the cursor.
+// Opens SDL video and a double-buffered OpenGL window, hides the cursor, and
+// gives the context the window's size, its ready flag and the live front end.
 // 0 on success, 1 on failure (silent; the entry point prints the message).
-int InitVideo(int width, int height, int depth, bool fullscreen);
+int InitVideo(int width, int height, int depth, bool fullscreen, show::Context& context);
 
-// Starts the sound output and opens the music file as a paused stream.
-// 0 on success; 1 after printing "Sound error!" when the output cannot start.
-int InitSound(const char* fileName);
+// Starts the sound output and opens the music file paused at 0, as the
+// context's player and clock. 0 on success; 1 after printing "Sound error!"
+// when the output cannot start.
+int InitSound(const char* fileName, show::Context& context);
 
-// Runs "main.pl" in an embedded Perl interpreter and calls its main.
-// Returns the integer that main returned.
-int RunScript(int width, int height, int depth);
+// Gives SIGINT and SIGTERM back their default action (ending the process),
+// which SDL takes over; called once every stage that sets SDL up has run.
+void RestoreTerminationSignals();
 
 }  // namespace host

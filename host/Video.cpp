@@ -1,9 +1,10 @@
 // Video stage: the SDL window and its OpenGL context.
 #include "host/Stages.h"
-#include "host/State.h"
+#include "host/LiveFrontEnd.h"
 
 #include <SDL.h>
 #include <SDL_syswm.h>
+#include <csignal>
 #include <cstdlib>
 
 namespace host {
@@ -14,23 +15,38 @@ constexpr int kMultisampleSamples = 6;
 constexpr const char* kDriverVariable = "SDL_VIDEODRIVER";
 constexpr const char* kGlDriver = "x11";
 
-}  // namespace
-
-int InitVideo(int width, int height, int depth, bool fullscreen)
+// Starts SDL with its video subsystem (again, when restart is set), asking
+// for the X11 driver unless the user chose one. 0 on success.
+int StartVideo(bool restart)
 {
     // With no driver named, SDL 1.2 falls back to text-mode drivers when there
     // is no X display; they can never give OpenGL and they write terminal
     // control codes to standard output. Only X11 offers OpenGL here, so ask
-    // for it unless the user chose a driver. SDL reads the variable only in
-    // SDL_Init; it is taken away again so that the script and the programs it
-    // starts see the environment the player was given.
+    // for it unless the user chose a driver. SDL reads the variable only when
+    // video starts; it is taken away again so that the script and the
+    // programs it starts see the environment the player was given.
     const bool chooseDriver = std::getenv(kDriverVariable) == nullptr;
     if (chooseDriver)
         setenv(kDriverVariable, kGlDriver, 1);
-    const int initResult = SDL_Init(SDL_INIT_VIDEO | SDL_INIT_NOPARACHUTE);
+    const int result = restart ? SDL_InitSubSystem(SDL_INIT_VIDEO) : SDL_Init(SDL_INIT_VIDEO | SDL_INIT_NOPARACHUTE);
     if (chooseDriver)
         unsetenv(kDriverVariable);
-    if (initResult < 0)
+    return result;
+}
+
+// Asks for the double-buffered GL window with the given multisampling.
+bool OpenWindow(int width, int height, int depth, Uint32 flags, int samples)
+{
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    SDL_GL_SetAttribute(SDL_GL_MULTISAMPLESAMPLES, samples);
+    return SDL_SetVideoMode(width, height, depth, flags) != nullptr;
+}
+
+}  // namespace
+
+int InitVideo(int width, int height, int depth, bool fullscreen, show::Context& context)
+{
+    if (StartVideo(false) < 0)
         return 1;
     if (!SDL_GetVideoInfo())
         return 1;
@@ -39,14 +55,19 @@ int InitVideo(int width, int height, int depth, bool fullscreen)
     if (fullscreen)
         flags |= SDL_FULLSCREEN;
 
-    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-    SDL_GL_SetAttribute(SDL_GL_MULTISAMPLESAMPLES, kMultisampleSamples);
-    if (!SDL_SetVideoMode(width, height, depth, flags)) {
-        // Displays without multisampled visuals refuse the first request.
-        SDL_GL_SetAttribute(SDL_GL_MULTISAMPLESAMPLES, 0);
-        if (!SDL_SetVideoMode(width, height, depth, flags))
-            return 1;
+    // Displays without multisampled visuals refuse the first request; the
+    // retry asks for none.
+    bool opened = OpenWindow(width, height, depth, flags, kMultisampleSamples) ||
+                  OpenWindow(width, height, depth, flags, 0);
+    if (!opened) {
+        // NOTE: SDL 1.2 as sdl12-compat over SDL2, with its GL scaling off,
+        // refuses every mode after one refused request; the same request
+        // succeeds on a freshly started video subsystem.
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        opened = StartVideo(true) == 0 && OpenWindow(width, height, depth, flags, 0);
     }
+    if (!opened)
+        return 1;
 
     SDL_SysWMinfo info;
     SDL_VERSION(&info.version);
@@ -54,8 +75,25 @@ int InitVideo(int width, int height, int depth, bool fullscreen)
         return 1;
 
     SDL_ShowCursor(0);
-    state::windowReady = 1;
+    context.width = width;
+    context.height = height;
+    context.windowReady = 1;
+    context.frontEnd = std::make_unique<LiveFrontEnd>();
     return 0;
+}
+
+// SDL catches SIGINT and SIGTERM and turns them into a quit event, which a
+// show never reads: Ctrl-C and kill would be ignored. Give them back their
+// default action, so that they end the player at once like any command. A
+// signal the player was started with ignored stays ignored (SDL leaves those
+// alone too).
+void RestoreTerminationSignals()
+{
+    for (int signalNumber : {SIGINT, SIGTERM}) {
+        struct sigaction current;
+        if (sigaction(signalNumber, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
+            std::signal(signalNumber, SIG_DFL);
+    }
 }
 
 }  // namespace host

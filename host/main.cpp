@@ -1,7 +1,8 @@
-// Entry point: read the options, then run the video, sound and script stages.
+// Entry point: read the options, then run the video, sound and script stages
+// against the one show context.
 #include "host/Options.h"
+#include "host/ScriptHost.h"
 #include "host/Stages.h"
-#include "host/State.h"
 
 #include <SDL.h>
 #include <cstdio>
@@ -15,10 +16,6 @@ constexpr const char* kMusicFile = "derure.mp3";
 
 int main(int argc, char** argv, char** env)
 {
-    state::processArgc = &argc;
-    state::processArgv = &argv;
-    state::processEnv = &env;
-
     // Our lines and the script's share standard output; keep them in the
     // order they were printed also when it is a pipe.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
@@ -34,17 +31,24 @@ int main(int argc, char** argv, char** env)
     std::printf("using resolution %dx%d %dbpp%s\n", settings.width, settings.height, settings.depth,
                 settings.fullscreen ? " [fs]" : "");
 
+    show::Context context;
     int result;
-    if (host::InitVideo(settings.width, settings.height, settings.depth, settings.fullscreen) != 0) {
+    if (host::InitVideo(settings.width, settings.height, settings.depth, settings.fullscreen, context) != 0) {
         std::printf("SDL is GORT!\n");
         result = 1;
-    } else if (host::InitSound(kMusicFile) != 0) {
+    } else if (host::InitSound(kMusicFile, context) != 0) {
         std::printf("Geluid is GORT!\n");
         result = 1;
     } else {
-        result = host::RunScript(settings.width, settings.height, settings.depth);
+        host::RestoreTerminationSignals();
+        host::ScriptRuntime runtime(&argc, &argv, &env);
+        const host::RunResult run = host::RunScript(context);
+        result = run.status;
     }
 
+    // The effect objects went with the run; the music goes before the
+    // window, whose SDL_Quit also ends the sound output.
+    context.player.reset();
     SDL_Quit();
     return result;
 }

@@ -2,32 +2,8 @@
 #include "render/Texture.h"
 
 #include <GL/glu.h>
-#include <SDL.h>
-#include <SDL_image.h>
-#include <cstdlib>
 #include <cstring>
-
-namespace {
-
-// Masks that lay each pixel out in memory as the bytes R, G, B, A.
-constexpr Uint32 kRedMask = 0x000000FF;
-constexpr Uint32 kGreenMask = 0x0000FF00;
-constexpr Uint32 kBlueMask = 0x00FF0000;
-constexpr Uint32 kAlphaMask = 0xFF000000;
-
-}  // namespace
-
-int NextPowerOfTwo(int n)
-{
-    if (n <= 1)
-        return 1;
-    if (n > (1 << 30))
-        return 1 << 30;  // the largest power of two an int holds
-    unsigned int power = 1;
-    while (power < static_cast<unsigned int>(n))
-        power <<= 1;
-    return static_cast<int>(power);
-}
+#include <utility>
 
 const char* Texture::BaseName(const char* path)
 {
@@ -35,73 +11,58 @@ const char* Texture::BaseName(const char* path)
     return slash ? slash + 1 : path;
 }
 
-Texture* Texture::Create(const char* path)
+std::optional<Texture> Texture::Load(const char* path)
 {
-    if (!path)
-        return nullptr;
-    Texture* texture = new Texture();
-    glGenTextures(1, &texture->glName);
-    if (!texture->Load(path)) {
-        glDeleteTextures(1, &texture->glName);
-        delete texture;
-        return nullptr;
-    }
+    const std::optional<Picture> picture = DecodePicture(path);
+    if (!picture)
+        return std::nullopt;
+    Texture texture;
+    texture.width_ = picture->width;
+    texture.height_ = picture->height;
+    texture.texWidth_ = picture->texWidth;
+    texture.texHeight_ = picture->texHeight;
+    texture.maxS_ = static_cast<float>(static_cast<double>(picture->width) / picture->texWidth);
+    texture.maxT_ = static_cast<float>(static_cast<double>(picture->height) / picture->texHeight);
+    texture.name_ = BaseName(path);
+    glGenTextures(1, &texture.glName_);
+    glBindTexture(GL_TEXTURE_2D, texture.glName_);
+    glEnable(GL_TEXTURE_2D);
+    gluBuild2DMipmaps(GL_TEXTURE_2D, 4, picture->texWidth, picture->texHeight, GL_RGBA, GL_UNSIGNED_BYTE,
+                      picture->pixels.data());
     return texture;
 }
 
-bool Texture::Load(const char* path)
+Texture::~Texture()
 {
-    SDL_Surface* picture = IMG_Load(path);
-    if (!picture)
-        return false;
-    // Copy pixels instead of blending them: alpha stays, pictures without
-    // alpha become opaque, colour-keyed pixels stay transparent.
-    SDL_SetAlpha(picture, 0, 0);
-
-    const int pictureWidth = picture->w;
-    const int pictureHeight = picture->h;
-    const int potWidth = NextPowerOfTwo(pictureWidth);
-    const int potHeight = NextPowerOfTwo(pictureHeight);
-
-    SDL_Surface* rgba = SDL_CreateRGBSurface(0, potWidth, potHeight, 32, kRedMask, kGreenMask, kBlueMask, kAlphaMask);
-    if (!rgba) {
-        // Out of memory for the conversion: fail like a missing file.
-        SDL_FreeSurface(picture);
-        return false;
-    }
-    SDL_SetAlpha(rgba, 0, 0);
-    SDL_UpperBlit(picture, nullptr, rgba, nullptr);
-
-    width = pictureWidth;
-    height = pictureHeight;
-    texWidth = potWidth;
-    texHeight = potHeight;
-    maxS = static_cast<float>(static_cast<double>(width) / texWidth);
-    maxT = static_cast<float>(static_cast<double>(height) / texHeight);
-
-    glBindTexture(GL_TEXTURE_2D, glName);
-    glEnable(GL_TEXTURE_2D);
-    SDL_LockSurface(rgba);
-    gluBuild2DMipmaps(GL_TEXTURE_2D, 4, texWidth, texHeight, GL_RGBA, GL_UNSIGNED_BYTE, rgba->pixels);
-    SDL_UnlockSurface(rgba);
-
-    const char* base = BaseName(path);
-    std::free(name);
-    name = static_cast<char*>(std::malloc(std::strlen(base) + 1));
-    if (name)
-        std::strcpy(name, base);
-
-    SDL_FreeSurface(rgba);
-    SDL_FreeSurface(picture);
-    return true;
+    Release();
 }
 
-void Texture::Destroy(Texture* texture)
+Texture::Texture(Texture&& other) noexcept
+    : width_(other.width_), height_(other.height_), texWidth_(other.texWidth_), texHeight_(other.texHeight_),
+      maxS_(other.maxS_), maxT_(other.maxT_), glName_(std::exchange(other.glName_, 0)),
+      name_(std::move(other.name_))
 {
-    if (!texture)
-        return;
-    std::free(texture->name);
-    if (texture->glName != 0)
-        glDeleteTextures(1, &texture->glName);
-    delete texture;
+}
+
+Texture& Texture::operator=(Texture&& other) noexcept
+{
+    if (this != &other) {
+        Release();
+        width_ = other.width_;
+        height_ = other.height_;
+        texWidth_ = other.texWidth_;
+        texHeight_ = other.texHeight_;
+        maxS_ = other.maxS_;
+        maxT_ = other.maxT_;
+        glName_ = std::exchange(other.glName_, 0);
+        name_ = std::move(other.name_);
+    }
+    return *this;
+}
+
+void Texture::Release()
+{
+    if (glName_ != 0)
+        glDeleteTextures(1, &glName_);
+    glName_ = 0;
 }

@@ -1,5 +1,5 @@
 # Hardening: the bad-input table, regression cases kept from fuzzing, and
-# misbehaving scripts run by the player. bench/fuzz finds new cases;
+# misbehaving scripts run by the player. scripts/fuzz finds new cases;
 # tests/hardening/lsan.supp lists the libraries' own leaks for sanitizer runs.
 find_program(HARDENING_CONVERT convert-im6.q16 REQUIRED)
 add_custom_command(OUTPUT ${FIXTURE_DIR}/hardening-64.png

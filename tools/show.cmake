@@ -1,21 +1,30 @@
-# The bundled show's assets, made at build time into the show folder (show/):
-# the music derure.mp3 (makesong, encoded by lame), the pictures in
-# show/images (makepictures) and the 3DS scene in show/models. None of them is
-# committed; every build makes the same files.
-set(SHOW_DIR ${CMAKE_SOURCE_DIR}/show)
+# The bundled show, made at build time into build/show: a copy of show/main.pl
+# beside its assets, the music derure.mp3 (makesong, encoded by lame), the
+# pictures in images/ (makepictures) and the 3DS scene in models/. Nothing is
+# written into the source tree; every build makes the same files.
+# `cmake --install` puts the folder under share/showplayer/show.
+set(SHOW_DIR ${PROJECT_BINARY_DIR}/show)
 set(SHOW_IMAGES ${SHOW_DIR}/images)
+set(SHOW_WORK ${CMAKE_CURRENT_BINARY_DIR}/show-work)
+file(MAKE_DIRECTORY ${SHOW_WORK} ${SHOW_DIR})
 find_program(LAME lame REQUIRED)
 
 add_executable(makesong ${CMAKE_CURRENT_SOURCE_DIR}/show/Song.cpp)
 add_executable(makepictures ${CMAKE_CURRENT_SOURCE_DIR}/show/Pictures.cpp)
 
+add_custom_command(OUTPUT ${SHOW_DIR}/main.pl
+  COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/show/main.pl ${SHOW_DIR}/main.pl
+  DEPENDS ${PROJECT_SOURCE_DIR}/show/main.pl
+  COMMENT "Copying the show's script"
+  VERBATIM)
+
 # Written under a temporary name and renamed, so that a player reading the show
 # folder never sees half a file.
 add_custom_command(OUTPUT ${SHOW_DIR}/derure.mp3
-  COMMAND makesong ${CMAKE_CURRENT_BINARY_DIR}/derure.wav
-  COMMAND ${LAME} --quiet -b 160 ${CMAKE_CURRENT_BINARY_DIR}/derure.wav ${CMAKE_CURRENT_BINARY_DIR}/derure.mp3
-  COMMAND ${CMAKE_COMMAND} -E rename ${CMAKE_CURRENT_BINARY_DIR}/derure.mp3 ${SHOW_DIR}/derure.mp3
-  COMMAND ${CMAKE_COMMAND} -E remove ${CMAKE_CURRENT_BINARY_DIR}/derure.wav
+  COMMAND makesong ${SHOW_WORK}/derure.wav
+  COMMAND ${LAME} --quiet -b 160 ${SHOW_WORK}/derure.wav ${SHOW_WORK}/derure.mp3
+  COMMAND ${CMAKE_COMMAND} -E rename ${SHOW_WORK}/derure.mp3 ${SHOW_DIR}/derure.mp3
+  COMMAND ${CMAKE_COMMAND} -E remove ${SHOW_WORK}/derure.wav
   DEPENDS makesong
   COMMENT "Composing the show's music"
   VERBATIM)
@@ -32,10 +41,15 @@ add_custom_command(OUTPUT ${SHOW_PICTURE_FILES}
 # The 3DS scene, from its description by the project's scene writer.
 add_custom_command(OUTPUT ${SHOW_DIR}/models/room.3ds
   COMMAND ${CMAKE_COMMAND} -E make_directory ${SHOW_DIR}/models
-  COMMAND make3ds ${CMAKE_CURRENT_SOURCE_DIR}/show/room.txt ${CMAKE_CURRENT_BINARY_DIR}/room.3ds
-  COMMAND ${CMAKE_COMMAND} -E rename ${CMAKE_CURRENT_BINARY_DIR}/room.3ds ${SHOW_DIR}/models/room.3ds
+  COMMAND make3ds ${CMAKE_CURRENT_SOURCE_DIR}/show/room.txt ${SHOW_WORK}/room.3ds
+  COMMAND ${CMAKE_COMMAND} -E rename ${SHOW_WORK}/room.3ds ${SHOW_DIR}/models/room.3ds
   DEPENDS make3ds ${CMAKE_CURRENT_SOURCE_DIR}/show/room.txt
   COMMENT "Writing the show's 3DS scene"
   VERBATIM)
 
-add_custom_target(showassets ALL DEPENDS ${SHOW_DIR}/derure.mp3 ${SHOW_PICTURE_FILES} ${SHOW_DIR}/models/room.3ds)
+add_custom_target(showassets ALL
+  DEPENDS ${SHOW_DIR}/main.pl ${SHOW_DIR}/derure.mp3 ${SHOW_PICTURE_FILES} ${SHOW_DIR}/models/room.3ds)
+
+install(FILES ${SHOW_DIR}/main.pl ${SHOW_DIR}/derure.mp3 DESTINATION share/showplayer/show)
+install(FILES ${SHOW_PICTURE_FILES} DESTINATION share/showplayer/show/images)
+install(FILES ${SHOW_DIR}/models/room.3ds DESTINATION share/showplayer/show/models)

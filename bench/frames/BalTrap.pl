@@ -1,5 +1,5 @@
 # Frame benchmark, show side: the frames of the BalTrap scene in
-# bench/frames/FixedScenes.cpp, drawn by a show script. Prints its frame rate.
+# bench/frames/BalTrapInkStainScenes.cpp, drawn by a show script. Prints its frame rate.
 use strict;
 use warnings;
 use lib '.';

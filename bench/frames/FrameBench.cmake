@@ -4,11 +4,13 @@
 #   include(${CMAKE_CURRENT_SOURCE_DIR}/frames/FrameBench.cmake)
 #   add_frame_bench(<Effect>)
 # given bench/frames/<Effect>.pl (the show script) and a scene named <Effect>
-# in bench/frames/*Scene.cpp (registered in Scenes.h / FramePlain.cpp).
+# in one of frame_plain's scene files (registered in Scenes.h / FramePlain.cpp).
 include_guard(GLOBAL)
 
-file(GLOB FRAME_BENCH_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.cpp)
-add_executable(frame_plain ${FRAME_BENCH_SOURCES})
+add_executable(frame_plain
+  ${CMAKE_CURRENT_LIST_DIR}/FramePlain.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ImageScene.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/BalTrapInkStainScenes.cpp)
 target_link_libraries(frame_plain PRIVATE showeffects)
 
 function(add_frame_bench effect)

@@ -53,10 +53,10 @@ public:
             const double rot = std::fmod(t / 10 + n * 7, 360);
             const double alpha = 0.75 + 0.25 * std::sin(t / 400 + n);
             const double g = 0.5 + 0.5 * std::sin(t / 700 + n);
-            images[i].SetParams(names[i].c_str(), reinterpret_cast<const unsigned char*>(pictures[i].data()),
+            images[i].SetParams({names[i].c_str(), reinterpret_cast<const unsigned char*>(pictures[i].data()),
                                 pictures[i].size(), kSide, kSide, static_cast<float>(x), static_cast<float>(y),
                                 static_cast<float>(size), static_cast<float>(size), static_cast<float>(alpha),
-                                static_cast<float>(rot), 1, 1, 1.0f, static_cast<float>(g), 1.0f);
+                                static_cast<float>(rot), 1, 1, 1.0f, static_cast<float>(g), 1.0f});
             images[i].Render(msec);
         }
     }

@@ -60,7 +60,7 @@ int main(int argc, char** argv)
 
     // The Model compiles the lists (and prints its "mesh" lines) once.
     Model model;
-    if (model.SetParams(argv[1], 25, 0, 0, 0) != 0) {
+    if (model.SetParams({argv[1], 25, 0, 0, 0}) != 0) {
         std::fprintf(stderr, "cannot load %s\n", argv[1]);
         return 1;
     }

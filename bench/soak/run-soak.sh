@@ -5,7 +5,7 @@
 # minute and reports the growth per object.
 #   run-soak.sh PLAYER MAKE3DS FIXTURE_DIR [SOAK_SECONDS] [NEWIMAGE_SECONDS]
 # VALGRIND=1 runs the all-effects show briefly under valgrind memcheck instead.
-# SHOW=folder soaks that show (the bundled one: SHOW=show) instead of the
+# SHOW=folder soaks that show (the bundled one: SHOW=build/show) instead of the
 # all-effects script, looping it pass after pass through show-loop.pl.
 set -euo pipefail
 player=$1 make3ds=$2 fixtures=$3

@@ -11,26 +11,56 @@ using testing_support::EmbeddedPerl;
 
 namespace {
 
-// What SetParams read last, kept as plain values.
+// Probes alive, made by any interpreter's Probe::new (or copied here).
+int liveProbes = 0;
+struct LiveCount {
+    LiveCount() { ++liveProbes; }
+    LiveCount(const LiveCount&) { ++liveProbes; }
+    LiveCount& operator=(const LiveCount&) = default;
+    ~LiveCount() { --liveProbes; }
+};
+
+struct Probe;
+Probe* lastProbe = nullptr;
+
+// What SetParams read last, kept as plain values. SetParams and Render throw
+// on request, as effect code can.
 struct Probe {
+    struct Params {
+        double n;
+        int i;
+        const char* s;
+        bool has;
+    };
     double number = -1;
     int integer = -1;
     bool hasString = false;
     std::string string;
     bool hasKey = false;
-    int SetParams(double n, int i, const char* s, bool has)
+    LiveCount live;
+    int SetParams(const Params& p)
     {
-        number = n;
-        integer = i;
-        hasString = s != nullptr;
-        string = s ? s : "";
-        hasKey = has;
+        if (p.i == -13)
+            throw std::bad_alloc();
+        lastProbe = this;
+        number = p.n;
+        integer = p.i;
+        hasString = p.s != nullptr;
+        string = p.s ? p.s : "";
+        hasKey = p.has;
         return 0;
     }
-    int Render(int msec) { return msec * 2 + 1; }
+    int Render(int msec)
+    {
+        if (msec == -13)
+            throw std::runtime_error("no frame for -13");
+        return msec * 2 + 1;
+    }
 };
 
 struct Other {
+    struct Params {};
+    int SetParams(const Params&) { return 0; }
     int Render(int msec) { return msec; }
 };
 
@@ -40,41 +70,27 @@ template <>
 struct glue::Package<Probe> {
     static constexpr const char* kName = "Probe";
     static constexpr const char* kArticle = "a";
+    static Probe::Params Read(pTHX_ HV* hash)
+    {
+        Probe::Params p;
+        p.n = ReadNumber(aTHX_ hash, "n");
+        p.i = ReadInteger(aTHX_ hash, "i");
+        p.s = ReadString(aTHX_ hash, "s");
+        p.has = HasKey(aTHX_ hash, "k");
+        return p;
+    }
 };
 template <>
 struct glue::Package<Other> {
     static constexpr const char* kName = "Other";
     static constexpr const char* kArticle = "an";
+    static Other::Params Read(pTHX_ HV*) { return {}; }
 };
 
 namespace {
 
-Probe* lastProbe = nullptr;
-
-void XS_ProbeSetParams(pTHX_ CV* cv)
-{
-    dXSARGS;
-    glue::CheckArgCount(aTHX_ cv, items, 2, "THIS, sv");
-    Probe* self = glue::ThisObject<Probe>(aTHX_ cv, ST(0));
-    HV* hash = glue::ParamHash(aTHX_ ST(1));
-    if (!hash)
-        XSRETURN_UNDEF;
-    self->SetParams(glue::ReadNumber(aTHX_ hash, "n"), glue::ReadInteger(aTHX_ hash, "i"),
-                    glue::ReadString(aTHX_ hash, "s"), glue::HasKey(aTHX_ hash, "k"));
-    lastProbe = self;
-    XSRETURN(1);
-}
-
-void XS_OtherSetParams(pTHX_ CV* cv)
-{
-    dXSARGS;
-    glue::CheckArgCount(aTHX_ cv, items, 2, "THIS, sv");
-    glue::ThisObject<Other>(aTHX_ cv, ST(0));
-    XSRETURN(1);
-}
-
-void BootProbe(pTHX_ CV* cv) { glue::BootEffect<Probe>(aTHX_ cv, XS_ProbeSetParams, "ProbeGlue"); }
-void BootOther(pTHX_ CV* cv) { glue::BootEffect<Other>(aTHX_ cv, XS_OtherSetParams, "OtherGlue"); }
+void BootProbe(pTHX_ CV* cv) { glue::BootEffect<Probe>(aTHX_ cv, "ProbeGlue"); }
+void BootOther(pTHX_ CV* cv) { glue::BootEffect<Other>(aTHX_ cv, "OtherGlue"); }
 
 class Glue : public ::testing::Test {
 protected:
@@ -168,7 +184,8 @@ TEST_F(Glue, SetParamsResult)
 }
 
 // Handles: blessed into the class named, subclasses accepted by the package's
-// own subs, copies address the same object, dropping them destroys nothing.
+// own subs, copies address the same object, dropping them destroys nothing:
+// the objects go with the interpreter.
 TEST_F(Glue, HandlesAndSubclasses)
 {
     EXPECT_EQ(perl.EvalString("ref(Probe::new('Foo'))"), "Foo");
@@ -182,9 +199,68 @@ TEST_F(Glue, HandlesAndSubclasses)
     EXPECT_EQ(perl.EvalInteger("Probe::Render($p, '1000')"), 2001);
     EXPECT_EQ(perl.EvalInteger("my $r = Probe::Render($p, 5); $r + 0"), 11);
 
-    const std::size_t before = glue::Objects<Probe>().size();
+    const int before = liveProbes;
     perl.Eval("{ my $gone = Probe->new; }");
-    EXPECT_EQ(glue::Objects<Probe>().size(), before + 1);
+    EXPECT_EQ(liveProbes, before + 1);
+
+    // A second interpreter with objects of its own: its handles address
+    // nothing here, and its objects go when it does, while ours stay.
+    const int ours = liveProbes;
+    {
+        EmbeddedPerl other;
+        dTHXa(other.interpreter());
+        newXS("Probe::boot_Probe", BootProbe, __FILE__);
+        const long address = other.EvalInteger("Probe::boot_Probe(); our @kept = (Probe->new, Probe->new, Probe->new); ${$kept[0]}");
+        perl.Eval("Probe::Render(bless(\\(my $x = " + std::to_string(address) + "), 'Probe'), 1)");
+        EXPECT_NE(perl.error().find("THIS is not a Probe object"), std::string::npos) << perl.error();
+        EXPECT_EQ(liveProbes, ours + 3);
+    }
+    EXPECT_EQ(liveProbes, ours);
+}
+
+// An exception from effect code becomes a Perl error naming the sub; the
+// interpreter carries on.
+TEST_F(Glue, EffectExceptionsArePerlErrors)
+{
+    const struct { const char* call; const char* message; } cases[] = {
+        {"Probe::SetParams($p, {i => -13})", "Probe::SetParams: out of memory at (eval "},
+        {"$p->Render(-13)", "Probe::Render: no frame for -13 at (eval "},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(perl.EvalString("my $r = eval { " + std::string(c.call) + "; 1 }; $r ? 'no error' : $@")
+                      .rfind(c.message, 0),
+                  0u)
+            << c.call << ": " << perl.EvalString("$@");
+        EXPECT_EQ(perl.EvalInteger("Probe::Render($p, 4)"), 9) << c.call;
+    }
+}
+
+// An interrupt request reaches the hook at the script's next binding call,
+// once; a hook that dies ends that call with its error.
+TEST_F(Glue, InterruptReachesTheHookAtTheNextCall)
+{
+    struct Seen {
+        int calls = 0;
+        PerlInterpreter* perl = nullptr;
+    } seen;
+    seen.perl = perl.interpreter();
+    show::Context& context = perl.context();
+    context.interruptData = &seen;
+    context.interruptHook = [](void* data) {
+        Seen* s = static_cast<Seen*>(data);
+        dTHXa(s->perl);
+        if (++s->calls == 2)
+            croak("interrupted");
+    };
+    EXPECT_EQ(perl.EvalInteger("Probe::Render($p, 1)"), 3);
+    EXPECT_EQ(seen.calls, 0);
+    context.RequestInterrupt();
+    EXPECT_EQ(perl.EvalInteger("Probe::Render($p, 1)"), 3);
+    EXPECT_EQ(perl.EvalInteger("Probe::Render($p, 1)"), 3);
+    EXPECT_EQ(seen.calls, 1);
+    context.RequestInterrupt();
+    EXPECT_EQ(perl.EvalString("eval { Probe->new; 1 } ? 'made' : $@").rfind("interrupted at (eval ", 0), 0u);
+    EXPECT_EQ(seen.calls, 2);
 }
 
 // Anything but a handle made by the package's own new is refused with a Perl

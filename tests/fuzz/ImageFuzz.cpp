@@ -67,8 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Image image;
     const int calls = (flags & 2) ? 2 : 1;
     for (int i = 0; i < calls; ++i) {
-        image.SetParams(name, length ? pixels : nullptr, length, width, height, p[0], p[1], p[2], p[3], p[4], p[5],
-                        alignh, alignv, p[6], p[7], p[8]);
+        image.SetParams({name, length ? pixels : nullptr, length, width, height, p[0], p[1], p[2], p[3], p[4], p[5],
+                        alignh, alignv, p[6], p[7], p[8]});
         fuzz::DrainErrors();  // GL may refuse an upload it cannot hold
         image.Render(40);
         if (fuzz::DrainErrors() != GL_NO_ERROR)

@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::fclose(f);
 
     Model* model = new Model();
-    if (model->SetParams(scenePath.c_str(), 25, 0.0, 0.0, 0.0) == 0 && withGl) {
+    if (model->SetParams({scenePath.c_str(), 25, 0.0, 0.0, 0.0}) == 0 && withGl) {
         model->Render(0);
         model->Render(1000);
         if (fuzz::DrainErrors() != GL_NO_ERROR)

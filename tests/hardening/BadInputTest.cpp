@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -16,6 +17,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "effects/BalTrap.h"
+#include "effects/Image.h"
+#include "effects/InkStain.h"
+#include "effects/Model.h"
 #include "tests/support/GlWindow.h"
 #include "tests/support/Player.h"
 #include "tests/support/perl/EmbeddedPerl.h"
@@ -97,6 +102,13 @@ protected:
             << what << ": reference centre " << testing_support::ToString(centre);
         EXPECT_TRUE(corner.r < 5 && corner.g < 5 && corner.b < 5)
             << what << ": reference corner " << testing_support::ToString(corner);
+    }
+
+    // Whether the centre of the view is red.
+    bool IsRedAtCentre()
+    {
+        const Rgba c = testing_support::ReadPixelNdc(0.0, 0.0);
+        return c.r > 250 && c.g < 5 && c.b < 5;
     }
 
     // Whether anything but black is on screen, on a coarse grid.
@@ -226,6 +238,62 @@ TEST_F(BadInput, NonFiniteNumbersInEveryKeyLeaveLaterFramesIntact)
     // What is drawn depends on GL; the record goes to the test log.
     RecordProperty("drew_something", drawn);
     std::printf("non-finite values that still drew something:%s\n", drawn.c_str());
+}
+
+// Reading a later key can run script code: an overloaded or tied value, or a
+// warning handler (a number key holding text). That code deletes the string
+// read before it, or drops the hash itself, and churns memory; the effect must
+// still get what the hash held when it was read. (An ASan build reports a use
+// after free.)
+TEST_F(BadInput, ScriptCodeInAReaderCannotPullAStringAway)
+{
+    // $h: the hash under test, its strings built at run time. $pull deletes
+    // $h->{KEY} (or, for '*', drops the hash) and fills memory with text.
+    const std::string prelude =
+        "use warnings; our $h = {}; our @junk;"
+        " our $pull = sub { $_[0] eq '*' ? ($h = undef) : delete $h->{$_[0]}; @junk = map { 'x' x $_ } 1 .. 200; };"
+        " { package Pull; use overload '0+' => sub { $main::pull->($_[0]{key}); $_[0]{value} },"
+        " fallback => 1; sub TIESCALAR { bless $_[1] } sub FETCH { $main::pull->($_[0]{key}); $_[0]{value} } }";
+    const struct {
+        const char* package;
+        const char* setup;  // fills $h
+        std::function<bool(void*)> holds;  // whether the effect took the string
+    } cases[] = {
+        {"Image", "$h->{imagedata} = $red . ''; $h->{width} = bless {key => 'imagedata', value => 4}, 'Pull';"
+                  " $h->{height} = 4; $h->{size} = 1; $h->{alpha} = $h->{r} = $h->{g} = $h->{b} = 1;"
+                  " $h->{alignh} = $h->{alignv} = 1;",
+         [this](void*) { return IsRedAtCentre(); }},
+        {"Image", "$h->{imagedata} = $red . ''; tie $h->{width}, 'Pull', {key => 'imagedata', value => 4};"
+                  " $h->{height} = 4; $h->{size} = 1; $h->{alpha} = $h->{r} = $h->{g} = $h->{b} = 1;"
+                  " $h->{alignh} = $h->{alignv} = 1;",
+         [this](void*) { return IsRedAtCentre(); }},
+        {"Image", "$h->{imagedata} = $red . ''; $h->{width} = bless {key => '*', value => 4}, 'Pull';"
+                  " $h->{height} = 4; $h->{size} = 1; $h->{alpha} = $h->{r} = $h->{g} = $h->{b} = 1;"
+                  " $h->{alignh} = $h->{alignv} = 1;",
+         [this](void*) { return IsRedAtCentre(); }},
+        {"Image", "$h->{image} = sprintf('%s', 'pic.bmp'); $h->{width} = bless {key => 'image', value => 1}, 'Pull';",
+         [](void* o) { return static_cast<Image*>(o)->pictureWidth() == 8; }},
+        {"Model", "$h->{fname} = sprintf('%s', 'scene.3ds'); $h->{fps} = bless {key => 'fname', value => 25}, 'Pull';",
+         [](void* o) { return static_cast<Model*>(o)->scene != nullptr; }},
+        {"BalTrap", "$h->{bal} = sprintf('%s', 'pic.bmp'); $h->{x} = 0.5; $h->{x} = 'text';"
+                    " local $SIG{__WARN__} = sub { $pull->('bal') };",
+         [](void* o) { return static_cast<BalTrap*>(o)->ballTexture.has_value(); }},
+        {"InkStain", "$h->{frontimage} = sprintf('%s', 'pic.bmp'); $h->{openangle} = 0.5; $h->{openangle} = 'text';"
+                     " local $SIG{__WARN__} = sub { $pull->('frontimage') };",
+         [](void* o) { return static_cast<InkStain*>(o)->frontTexture.has_value(); }},
+    };
+    perl->Eval(prelude);
+    ASSERT_EQ(perl->error(), "");
+    for (const auto& c : cases) {
+        const std::string package = c.package;
+        const long address = perl->EvalInteger("use warnings; $h = {}; our $o = " + package + "->new; " + c.setup +
+                                               " $o->SetParams($h) == $o or die 'no THIS'; $$o");
+        ASSERT_EQ(perl->error(), "") << c.setup;
+        testing_support::ClearFrame(0, 0, 0);
+        EXPECT_EQ(perl->EvalInteger("$o->Render(0)"), 0) << c.setup;
+        EXPECT_TRUE(c.holds(reinterpret_cast<void*>(address))) << c.setup;
+        ExpectLaterFramesFine(c.setup);
+    }
 }
 
 // Sizes GL cannot hold and pixel strings of the wrong length keep the

@@ -1,5 +1,5 @@
 // Regression cases: every input that once crashed, hung or upset a sanitizer
-// (found by bench/fuzz or by hand) is kept under tests/hardening/cases and
+// (found by scripts/fuzz or by hand) is kept under tests/hardening/cases and
 // replayed here. Names say what is expected:
 //   refuse-*.3ds  the Model's checks refuse the scene (SetParams gives -1),
 //                 so lib3ds never parses it
@@ -64,7 +64,7 @@ TEST_F(Cases, HostileScenesAreRefusedBeforeLib3dsSeesThem)
     ASSERT_FALSE(names.empty());
     for (const std::string& name : names) {
         Model model;
-        EXPECT_EQ(model.SetParams((kCases + name).c_str(), 25, 0, 0, 0), -1) << name;
+        EXPECT_EQ(model.SetParams({(kCases + name).c_str(), 25, 0, 0, 0}), -1) << name;
         EXPECT_EQ(model.scene, nullptr) << name;
         EXPECT_EQ(model.Render(1000), 0) << name;
     }
@@ -86,7 +86,7 @@ TEST_F(Cases, ScenesThatPassTheChecksPlayHarmlessly)
 {
     for (const std::string& name : CasesStartingWith("play-")) {
         Model model;
-        model.SetParams((kCases + name).c_str(), 25, 0, 0, 0);
+        model.SetParams({(kCases + name).c_str(), 25, 0, 0, 0});
         testing_support::ClearFrame(0, 0, 0);
         for (int msec : {0, 1000, -1000, 1 << 30})
             EXPECT_EQ(model.Render(msec), 0) << name;
@@ -120,9 +120,9 @@ TEST_F(Cases, PixelInputsAreHarmless)
         auto fold = [](std::int32_t raw) { return (raw & 0x40000000) ? raw : raw % 80; };
         Image image;
         for (int call = 0; call < ((flags & 2) ? 2 : 1); ++call) {
-            image.SetParams((flags & 1) ? "case" : nullptr, pos < bytes.size() ? data + pos : nullptr,
+            image.SetParams({(flags & 1) ? "case" : nullptr, pos < bytes.size() ? data + pos : nullptr,
                             bytes.size() - pos, fold(size[0]), fold(size[1]), p[0], p[1], p[2], p[3], p[4], p[5],
-                            align[0], align[1], p[6], p[7], p[8]);
+                            align[0], align[1], p[6], p[7], p[8]});
             EXPECT_EQ(image.Render(0), 0) << name;
             EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR)) << name;
         }

@@ -229,3 +229,39 @@ TEST(StartupScript, ScriptErrors)
         EXPECT_EQ(run.status, 9);
     }
 }
+
+// Ctrl-C and kill end a running show at once, by the signal, as they end any
+// command; the window's close button ends it as `exit 0` would, with its END
+// blocks, also from inside an eval.
+TEST(StartupScript, SignalsAndTheCloseButtonEndTheShow)
+{
+    const struct {
+        const char* action;  // Perl, run while the show pumps events
+        int signal;
+        const char* out;
+    } cases[] = {
+        {"kill 'TERM', $$", SIGTERM, "using resolution 800x600 32bpp\n"},
+        {"kill 'INT', $$", SIGINT, "using resolution 800x600 32bpp\n"},
+        {"system($ENV{CLOSE_WINDOW}, $$) == 0 or die 'no close request sent'", 0,
+         "using resolution 800x600 32bpp\nend\n"},
+    };
+    for (const auto& c : cases) {
+        RunOptions options;
+        options.env["CLOSE_WINDOW"] = CLOSE_WINDOW_TOOL;
+        const RunResult run = RunScript(std::string(R"(
+sub main {
+    OpenGL::boot_OpenGL();
+    OpenGL::glPumpEvents();
+    )") + c.action + R"(;
+    eval { for (1 .. 300) { OpenGL::glPumpEvents(); select(undef, undef, undef, 0.01); } };
+    print "still running\n";
+    return 3;
+}
+END { print "end\n" }
+)",
+                                        options);
+        EXPECT_EQ(run.signal, c.signal) << c.action << ": " << run.err;
+        EXPECT_EQ(run.status, c.signal ? 128 + c.signal : 0) << c.action << ": " << run.err;
+        EXPECT_EQ(run.out, c.out) << c.action;
+    }
+}

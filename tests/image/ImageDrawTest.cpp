@@ -49,9 +49,9 @@ Params Placed(float x, float y)
 
 int Set(Image& image, const char* name, const std::string* data, int width, int height, const Params& p)
 {
-    return image.SetParams(name, data ? reinterpret_cast<const unsigned char*>(data->data()) : nullptr,
+    return image.SetParams({name, data ? reinterpret_cast<const unsigned char*>(data->data()) : nullptr,
                            data ? data->size() : 0, width, height, p.x, p.y, p.wsize, p.hsize, p.alpha, p.rot,
-                           p.alignh, p.alignv, p.r, p.g, p.b);
+                           p.alignh, p.alignv, p.r, p.g, p.b});
 }
 
 void Draw(Image& image)

@@ -7,6 +7,7 @@
 #include <GL/gl.h>
 #include <climits>
 #include <gtest/gtest.h>
+#include <optional>
 #include <unistd.h>
 #include <vector>
 
@@ -17,8 +18,8 @@ namespace {
 // The texture's level-0 texels, RGBA, row 0 first.
 std::vector<unsigned char> Texels(const Texture& texture)
 {
-    std::vector<unsigned char> texels(static_cast<std::size_t>(texture.texWidth) * texture.texHeight * 4);
-    glBindTexture(GL_TEXTURE_2D, texture.glName);
+    std::vector<unsigned char> texels(static_cast<std::size_t>(texture.texWidth()) * texture.texHeight() * 4);
+    glBindTexture(GL_TEXTURE_2D, texture.glName());
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, texels.data());
     return texels;
@@ -62,16 +63,16 @@ TEST_F(TextureTest, PictureSitsTopLeftOfZeroedPowerOfTwoTexture)
 {
     // 100 x 50, a plain RGB file: every picture texel comes out opaque.
     ASSERT_TRUE(WriteBmp(dir / "wide.bmp", 100, 50, QuadrantPixels(100, 50)));
-    Texture* texture = Texture::Create((dir / "wide.bmp").c_str());
-    ASSERT_NE(texture, nullptr);
-    EXPECT_EQ(texture->width, 100);
-    EXPECT_EQ(texture->height, 50);
-    EXPECT_EQ(texture->texWidth, 128);
-    EXPECT_EQ(texture->texHeight, 64);
-    EXPECT_FLOAT_EQ(texture->maxS, 0.78125f);
-    EXPECT_FLOAT_EQ(texture->maxT, 0.78125f);
-    EXPECT_STREQ(texture->name, "wide.bmp");
-    EXPECT_TRUE(glIsTexture(texture->glName));
+    std::optional<Texture> texture = Texture::Load((dir / "wide.bmp").c_str());
+    ASSERT_TRUE(texture);
+    EXPECT_EQ(texture->width(), 100);
+    EXPECT_EQ(texture->height(), 50);
+    EXPECT_EQ(texture->texWidth(), 128);
+    EXPECT_EQ(texture->texHeight(), 64);
+    EXPECT_FLOAT_EQ(texture->maxS(), 0.78125f);
+    EXPECT_FLOAT_EQ(texture->maxT(), 0.78125f);
+    EXPECT_EQ(texture->name(), "wide.bmp");
+    EXPECT_TRUE(glIsTexture(texture->glName()));
 
     const std::vector<unsigned char> texels = Texels(*texture);
     int wrongOutside = 0, wrongInside = 0;
@@ -97,43 +98,51 @@ TEST_F(TextureTest, PictureSitsTopLeftOfZeroedPowerOfTwoTexture)
     EXPECT_EQ(level1, 64);
     EXPECT_EQ(minFilter, GL_NEAREST_MIPMAP_LINEAR);
     EXPECT_EQ(wrap, GL_REPEAT);
-    const GLuint name = texture->glName;
-    Texture::Destroy(texture);
+
+    // One owner at a time: a move hands the GL texture over, the record left
+    // behind deletes nothing, and the last owner deletes it.
+    const GLuint name = texture->glName();
+    Texture moved = std::move(*texture);
+    EXPECT_EQ(moved.glName(), name);
+    EXPECT_EQ(moved.name(), "wide.bmp");
+    EXPECT_EQ(texture->glName(), 0u);
+    texture.reset();
+    EXPECT_TRUE(glIsTexture(name));
+    Texture assigned;
+    assigned = std::move(moved);
+    EXPECT_TRUE(glIsTexture(name));
+    assigned = Texture();
     EXPECT_FALSE(glIsTexture(name));
 
-    Texture* again = Texture::Create((dir / "wide.bmp").c_str());
-    ASSERT_NE(again, nullptr);
+    std::optional<Texture> again = Texture::Load((dir / "wide.bmp").c_str());
+    ASSERT_TRUE(again);
     glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
-    EXPECT_EQ(static_cast<GLuint>(bound), again->glName);
+    EXPECT_EQ(static_cast<GLuint>(bound), again->glName());
     EXPECT_TRUE(glIsEnabled(GL_TEXTURE_2D));
-    Texture::Destroy(again);
 }
 
 TEST_F(TextureTest, AlphaChannelKeptAndSizesExact)
 {
     // Made by the build: 100 x 50, every pixel (255, 0, 0, 128).
-    Texture* translucent = Texture::Create(SHOWPLAYER_FIXTURE_DIR "/translucent.png");
-    ASSERT_NE(translucent, nullptr);
+    std::optional<Texture> translucent = Texture::Load(SHOWPLAYER_FIXTURE_DIR "/translucent.png");
+    ASSERT_TRUE(translucent);
     const std::vector<unsigned char> texels = Texels(*translucent);
     EXPECT_EQ(texels[0], 255);
     EXPECT_NEAR(texels[3], 128, 1);
     EXPECT_NEAR(texels[(49 * 128 + 99) * 4 + 3], 128, 1);
     EXPECT_EQ(texels[(49 * 128 + 100) * 4 + 3], 0);
-    Texture::Destroy(translucent);
 
     ASSERT_TRUE(WriteBmp(dir / "square.bmp", 256, 256, SolidPixels(256, 256, kGreen)));
     ASSERT_TRUE(WriteBmp(dir / "dot.bmp", 1, 1, SolidPixels(1, 1, kBlue)));
-    Texture* square = Texture::Create((dir / "square.bmp").c_str());
-    Texture* dot = Texture::Create((dir / "dot.bmp").c_str());
+    std::optional<Texture> square = Texture::Load((dir / "square.bmp").c_str());
+    std::optional<Texture> dot = Texture::Load((dir / "dot.bmp").c_str());
     ASSERT_TRUE(square && dot);
-    EXPECT_EQ(square->texWidth, 256);
-    EXPECT_EQ(square->texHeight, 256);
-    EXPECT_FLOAT_EQ(square->maxS, 1.0f);
-    EXPECT_FLOAT_EQ(square->maxT, 1.0f);
-    EXPECT_EQ(dot->texWidth, 1);
-    EXPECT_EQ(dot->texHeight, 1);
-    Texture::Destroy(square);
-    Texture::Destroy(dot);
+    EXPECT_EQ(square->texWidth(), 256);
+    EXPECT_EQ(square->texHeight(), 256);
+    EXPECT_FLOAT_EQ(square->maxS(), 1.0f);
+    EXPECT_FLOAT_EQ(square->maxT(), 1.0f);
+    EXPECT_EQ(dot->texWidth(), 1);
+    EXPECT_EQ(dot->texHeight(), 1);
 }
 
 TEST_F(TextureTest, NamesAndFailures)
@@ -143,25 +152,23 @@ TEST_F(TextureTest, NamesAndFailures)
     char previous[4096];
     ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
     ASSERT_EQ(chdir(dir.path().c_str()), 0);
-    Texture* nested = Texture::Create("models/wood.png");
-    Texture* plain = Texture::Create("wood.png");
-    Texture* directory = Texture::Create("models/");
-    Texture* missing = Texture::Create("models/none.png");
+    std::optional<Texture> nested = Texture::Load("models/wood.png");
+    std::optional<Texture> plain = Texture::Load("wood.png");
+    std::optional<Texture> directory = Texture::Load("models/");
+    std::optional<Texture> missing = Texture::Load("models/none.png");
     ASSERT_EQ(chdir(previous), 0);
 
     ASSERT_TRUE(nested && plain);
-    EXPECT_STREQ(nested->name, "wood.png");
-    EXPECT_STREQ(plain->name, "wood.png");
-    EXPECT_EQ(directory, nullptr);
-    EXPECT_EQ(missing, nullptr);
-    EXPECT_EQ(Texture::Create(nullptr), nullptr);
+    EXPECT_EQ(nested->name(), "wood.png");
+    EXPECT_EQ(plain->name(), "wood.png");
+    EXPECT_FALSE(directory);
+    EXPECT_FALSE(missing);
+    EXPECT_FALSE(Texture::Load(nullptr));
 
     // A file that is no picture fails silently too.
     FILE* junk = std::fopen((dir / "junk.png").c_str(), "w");
     ASSERT_NE(junk, nullptr);
     std::fputs("not a picture", junk);
     std::fclose(junk);
-    EXPECT_EQ(Texture::Create((dir / "junk.png").c_str()), nullptr);
-    Texture::Destroy(nested);
-    Texture::Destroy(plain);
+    EXPECT_FALSE(Texture::Load((dir / "junk.png").c_str()));
 }

@@ -63,7 +63,7 @@ protected:
               double zoff = 0, const char* stage = kStage)
     {
         const std::string file = dir_.Scene("scene" + std::to_string(++scenes_) + ".3ds", stage + extra);
-        ASSERT_EQ(model.SetParams(file.c_str(), fps, xoff, yoff, zoff), 0);
+        ASSERT_EQ(model.SetParams({file.c_str(), fps, xoff, yoff, zoff}), 0);
     }
 
     // Window pixel (x from the left, y from the top) of a scene point, under
@@ -158,7 +158,7 @@ TEST_F(ModelDraw, CameraWithoutTargetNodeDrawsNothingAndTouchesNoState)
 TEST_F(ModelDraw, NoSceneOrNoCameraLeavesGlAlone)
 {
     Model empty;
-    EXPECT_EQ(empty.SetParams("missing.3ds", 25, 0, 0, 0), -1);
+    EXPECT_EQ(empty.SetParams({"missing.3ds", 25, 0, 0, 0}), -1);
     Model noCamera;
     Load(noCamera, "quad Q 2\nobject Q\n", 25, 0, 0, 0, "light Sun pos 0 -20 0\n");
     for (Model* model : {&empty, &noCamera}) {
@@ -191,7 +191,7 @@ TEST_F(ModelDraw, TimeBaseTurnsMillisecondsIntoFrames)
     EXPECT_PIXEL(At(-4, 0, 0), kBlack, 0);
 
     // A hash without "fps" gives rate 0: frame 0 at every time.
-    ASSERT_EQ(model.SetParams(nullptr, 0, 0, 0, 0), 0);
+    ASSERT_EQ(model.SetParams({nullptr, 0, 0, 0, 0}), 0);
     EXPECT_FLOAT_EQ(model.FrameAt(100000), 0.0f);
     Frame(model, 1000);
     EXPECT_PIXEL(ReadPixelNdc(0, 0), kBlack, 0);
@@ -257,7 +257,7 @@ TEST_F(ModelDraw, OffsetsMoveATopLevelNodeOnceAndItsChildTwice)
     EXPECT_TRUE(Shows(At(4, 0, 2.5)));
 
     // Offsets come from every SetParams; an absent one is 0.
-    ASSERT_EQ(model.SetParams(nullptr, 25, 0, 0, 1), 0);
+    ASSERT_EQ(model.SetParams({nullptr, 25, 0, 0, 1}), 0);
     Frame(model, 0);
     EXPECT_TRUE(Shows(At(0, 0, 1)));
     EXPECT_TRUE(Shows(At(0, 0, 4.5)));
@@ -283,7 +283,7 @@ TEST_F(ModelDraw, SecondSetParamsKeepsTheFirstScene)
     Load(model, "quad Q 2\nobject Q\n");
     Lib3dsFile* first = model.scene;
     const std::string other = dir_.Scene("other.3ds", std::string(kStage) + "quad Z 2 at 4 0 0\nobject Z\n");
-    EXPECT_EQ(model.SetParams(other.c_str(), 10, 0.5, 0, 0), 0);
+    EXPECT_EQ(model.SetParams({other.c_str(), 10, 0.5, 0, 0}), 0);
     EXPECT_EQ(model.scene, first);
     EXPECT_EQ(model.fps, 10);
     EXPECT_DOUBLE_EQ(model.xoff, 0.5);
@@ -293,11 +293,11 @@ TEST_F(ModelDraw, SecondSetParamsKeepsTheFirstScene)
 
     // A failed first load changes nothing, and the next one may succeed.
     Model later;
-    EXPECT_EQ(later.SetParams("missing.3ds", 10, 1, 2, 3), -1);
+    EXPECT_EQ(later.SetParams({"missing.3ds", 10, 1, 2, 3}), -1);
     EXPECT_EQ(later.scene, nullptr);
     EXPECT_EQ(later.fps, 25);
     EXPECT_DOUBLE_EQ(later.zoff, 0.0);
-    EXPECT_EQ(later.SetParams(other.c_str(), 10, 1, 2, 3), 0);
+    EXPECT_EQ(later.SetParams({other.c_str(), 10, 1, 2, 3}), 0);
     EXPECT_NE(later.scene, nullptr);
 }
 

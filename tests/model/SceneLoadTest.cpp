@@ -2,7 +2,7 @@
 // through lib3ds as described, and hostile files are refused with -1 instead
 // of crashing or hanging the player.
 #include "effects/Model.h"
-#include "effects/SceneCheck.h"
+#include "effects/model/SceneCheck.h"
 #include "tests/model/ModelScenes.h"
 
 #include <gtest/gtest.h>
@@ -138,7 +138,7 @@ protected:
             lib3ds_file_free(loaded);
         EXPECT_FALSE(why.empty()) << what;
         Model model;
-        EXPECT_EQ(model.SetParams(file.c_str(), 25, 1, 2, 3), -1) << what << ": " << why;
+        EXPECT_EQ(model.SetParams({file.c_str(), 25, 1, 2, 3}), -1) << what << ": " << why;
         EXPECT_EQ(model.scene, nullptr) << what;
         EXPECT_EQ(model.fps, 25) << what;
         EXPECT_EQ(model.Render(1000), 0) << what;
@@ -189,7 +189,7 @@ TEST_F(BadScene, UnreadableFilesAreRefused)
     ExpectRefused(dir_ / "missing.3ds", "missing");
     ExpectRefused(dir_.path(), "a directory");
     Model model;
-    EXPECT_EQ(model.SetParams(nullptr, 25, 0, 0, 0), -1);
+    EXPECT_EQ(model.SetParams({nullptr, 25, 0, 0, 0}), -1);
 }
 
 TEST_F(BadScene, DamagedChunkTreesAreRefused)
@@ -256,9 +256,9 @@ TEST_F(BadScene, MeshesTheNormalCalculationCannotHoldAreRefused)
     };
     ExpectRefused(dir_.Scene("fan.3ds", fan(129, true)), "129 smoothed faces at a vertex");
     Model fine;
-    EXPECT_EQ(fine.SetParams(dir_.Scene("fan128.3ds", fan(128, true)).c_str(), 25, 0, 0, 0), 0);
+    EXPECT_EQ(fine.SetParams({dir_.Scene("fan128.3ds", fan(128, true)).c_str(), 25, 0, 0, 0}), 0);
     Model flat;
-    EXPECT_EQ(flat.SetParams(dir_.Scene("flat.3ds", fan(200, false)).c_str(), 25, 0, 0, 0), 0);
+    EXPECT_EQ(flat.SetParams({dir_.Scene("flat.3ds", fan(200, false)).c_str(), 25, 0, 0, 0}), 0);
 }
 
 TEST_F(BadScene, NodeHierarchiesDeeperThanTheLimitAreRefused)
@@ -270,15 +270,15 @@ TEST_F(BadScene, NodeHierarchiesDeeperThanTheLimitAreRefused)
         return text;
     };
     Model fine;
-    EXPECT_EQ(fine.SetParams(dir_.Scene("deep64.3ds", chain(scene_check::kMaxNodeDepth)).c_str(), 25, 0, 0, 0), 0);
+    EXPECT_EQ(fine.SetParams({dir_.Scene("deep64.3ds", chain(scene_check::kMaxNodeDepth)).c_str(), 25, 0, 0, 0}), 0);
     ExpectRefused(dir_.Scene("deep65.3ds", chain(scene_check::kMaxNodeDepth + 1)), "65 nodes deep");
 }
 
 TEST_F(BadScene, AGoodFileLoadsAfterABadOne)
 {
     Model model;
-    EXPECT_EQ(model.SetParams(dir_.Scene("bad.3ds", kGood, Damage::ZeroSizeChunk).c_str(), 25, 0, 0, 0), -1);
-    EXPECT_EQ(model.SetParams(dir_.Scene("good.3ds", kGood).c_str(), 30, 0, 0, 0), 0);
+    EXPECT_EQ(model.SetParams({dir_.Scene("bad.3ds", kGood, Damage::ZeroSizeChunk).c_str(), 25, 0, 0, 0}), -1);
+    EXPECT_EQ(model.SetParams({dir_.Scene("good.3ds", kGood).c_str(), 30, 0, 0, 0}), 0);
     EXPECT_NE(model.scene, nullptr);
     EXPECT_EQ(model.fps, 30);
 }

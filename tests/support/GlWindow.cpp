@@ -59,11 +59,27 @@ void ClearFrame(float r, float g, float b, float a)
     glColor4f(1, 1, 1, 1);
 }
 
+namespace {
+
+// Reads from what the frame is drawn into. NOTE: SDL 1.2 as sdl12-compat over
+// SDL2 draws into a framebuffer object of its own, which has no GL_BACK: asking
+// for it there is an error and the read returns nothing. Without one, the
+// window's back buffer.
+void ReadFromDrawnFrame()
+{
+    GLint framebuffer = 0;
+    glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &framebuffer);
+    if (framebuffer == 0)
+        glReadBuffer(GL_BACK);
+}
+
+}  // namespace
+
 Rgba ReadPixel(int x, int y)
 {
     unsigned char p[4] = {0, 0, 0, 0};
     glFinish();
-    glReadBuffer(GL_BACK);
+    ReadFromDrawnFrame();
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadPixels(x, windowHeight - 1 - y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, p);
     return {p[0], p[1], p[2], p[3]};
@@ -82,7 +98,7 @@ void SaveFrame(const std::string& path)
         return;
     std::vector<unsigned char> pixels(static_cast<std::size_t>(windowWidth) * windowHeight * 4);
     glFinish();
-    glReadBuffer(GL_BACK);
+    ReadFromDrawnFrame();
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadPixels(0, 0, windowWidth, windowHeight, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
     SDL_Surface* surface = SDL_CreateRGBSurface(0, windowWidth, windowHeight, 32, 0x000000FF, 0x0000FF00,

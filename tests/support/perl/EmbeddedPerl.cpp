@@ -1,6 +1,9 @@
 // An embedded Perl interpreter for tests of the bindings.
 #include "tests/support/perl/EmbeddedPerl.h"
 
+#include "bindings/Boot.h"
+#include "host/LiveFrontEnd.h"
+#include "host/Modules.h"
 #include "host/ScriptHost.h"
 
 namespace testing_support {
@@ -18,10 +21,12 @@ EmbeddedPerl::EmbeddedPerl()
         PERL_SYS_INIT3(&argc, &argv, &env);
         systemInitialised = true;
     }
+    context_.frontEnd = std::make_unique<host::LiveFrontEnd>();
     perl_ = perl_alloc();
     perl_construct(perl_);
     dTHXa(perl_);
     PL_exit_flags |= PERL_EXIT_DESTRUCT_END;
+    InstallContext(aTHX_ &context_);
     static char empty[] = "";
     static char dashE[] = "-e";
     static char zero[] = "0";
@@ -35,6 +40,7 @@ EmbeddedPerl::~EmbeddedPerl()
     PERL_SET_CONTEXT(perl_);
     perl_destruct(perl_);
     perl_free(perl_);
+    context_.effects.DestroyAll();
 }
 
 SV* EmbeddedPerl::Eval(const std::string& code)
@@ -57,13 +63,16 @@ std::string EmbeddedPerl::EvalString(const std::string& code)
 long EmbeddedPerl::EvalInteger(const std::string& code)
 {
     dTHXa(perl_);
-    return static_cast<long>(SvIV(Eval(code)));
+    // SvIV is a macro that may name its argument twice: evaluate once.
+    SV* result = Eval(code);
+    return static_cast<long>(SvIV(result));
 }
 
 double EmbeddedPerl::EvalNumber(const std::string& code)
 {
     dTHXa(perl_);
-    return SvNV(Eval(code));
+    SV* result = Eval(code);
+    return SvNV(result);
 }
 
 }  // namespace testing_support

@@ -1,7 +1,9 @@
 // An embedded Perl interpreter for tests of the bindings, with the player's
-// own module registration and no window unless the test opens one.
+// own module registration and a show context of its own: the live front end,
+// no music, and no window unless the test opens one.
 #pragma once
 
+#include "bindings/Context.h"
 #include "bindings/Perl.h"
 
 #include <string>
@@ -24,8 +26,10 @@ public:
     std::string error() const { return error_; }
 
     PerlInterpreter* interpreter() const { return perl_; }
+    show::Context& context() { return context_; }
 
 private:
+    show::Context context_;
     PerlInterpreter* perl_ = nullptr;
     std::string error_;
 };

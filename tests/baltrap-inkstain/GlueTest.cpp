@@ -6,14 +6,14 @@
 
 #include "effects/BalTrap.h"
 #include "effects/InkStain.h"
-#include "tests/fixed/FixedSupport.h"
+#include "tests/baltrap-inkstain/Support.h"
 #include "tests/support/perl/EmbeddedPerl.h"
 
-using namespace fixed_test;
+using namespace baltrap_inkstain;
 
 namespace {
 
-class FixedGlueTest : public ::testing::Test {
+class BalTrapInkStainGlue : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -37,18 +37,18 @@ protected:
     std::string picture_;
 };
 
-TEST_F(FixedGlueTest, BalTrapKeysReachTheirParameters)
+TEST_F(BalTrapInkStainGlue, BalTrapKeysReachTheirParameters)
 {
     // A number is no file name to the string reader, and a string that is a
     // number no number to the number reader.
     BalTrap* effect = Run<BalTrap>("BalTrap", {"bal => 5, x => '0.5', zoom => 3"});
-    EXPECT_EQ(effect->ballTexture, nullptr);
+    EXPECT_FALSE(effect->ballTexture);
     EXPECT_EQ(effect->x, 0.0f);
     EXPECT_EQ(effect->zoom, 3.0f);
 
     effect = Run<BalTrap>("BalTrap", {"bal => '" + picture_ + "', x => 0.1, y => -0.3, zoom => 2.5, turn => 33.3,"
                                       " trap_alpha => 0.7, unknown => 9"});
-    EXPECT_NE(effect->ballTexture, nullptr);
+    EXPECT_TRUE(effect->ballTexture);
     EXPECT_EQ(effect->x, 0.1f);
     EXPECT_EQ(effect->y, -0.3f);
     EXPECT_EQ(effect->zoom, 2.5f);
@@ -56,15 +56,15 @@ TEST_F(FixedGlueTest, BalTrapKeysReachTheirParameters)
     EXPECT_EQ(effect->trap_alpha, 0.7f);
 }
 
-TEST_F(FixedGlueTest, InkStainKeysReachTheirParameters)
+TEST_F(BalTrapInkStainGlue, InkStainKeysReachTheirParameters)
 {
     InkStain* effect = Run<InkStain>("InkStain", {"frontimage => 7, openangle => '45', stainsize => 0.3"});
-    EXPECT_EQ(effect->frontTexture, nullptr);
+    EXPECT_FALSE(effect->frontTexture);
     EXPECT_EQ(effect->openangle, 0.0f);
     EXPECT_EQ(effect->stainsize, 0.3f);
 
     effect = Run<InkStain>("InkStain", {"frontimage => '" + picture_ + "', openangle => 123.4, stainsize => 1.1"});
-    EXPECT_NE(effect->frontTexture, nullptr);
+    EXPECT_TRUE(effect->frontTexture);
     EXPECT_NE(effect->frontList, InkStain::kNoList);
     EXPECT_EQ(effect->openangle, 123.4f);
     EXPECT_EQ(effect->stainsize, 1.1f);

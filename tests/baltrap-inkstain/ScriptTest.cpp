@@ -1,6 +1,6 @@
 // The BalTrap and InkStain packages as a show sees them, through the real
 // player binary: boot, new, SetParams and Render results, usage messages.
-#include "tests/fixed/FixedSupport.h"
+#include "tests/baltrap-inkstain/Support.h"
 #include "tests/support/Player.h"
 
 #include <gtest/gtest.h>
@@ -64,7 +64,7 @@ void RunPackage(const std::string& package, const std::string& key, const std::s
     ShowDir dir;
     dir.Write("main.pl", Fill(kScript, package, key, number));
     dir.Copy(Fixture("tone.mp3"), "derure.mp3");
-    dir.Copy(fixed_test::WriteQuadrants("script.bmp", 16, 16, {255, 0, 0, 255}, {0, 255, 0, 255},
+    dir.Copy(baltrap_inkstain::WriteQuadrants("script.bmp", 16, 16, {255, 0, 0, 255}, {0, 255, 0, 255},
                                         {0, 0, 255, 255}, {255, 255, 0, 255}),
              "picture.bmp");
     RunOptions options;
@@ -74,12 +74,12 @@ void RunPackage(const std::string& package, const std::string& key, const std::s
     EXPECT_EQ(run.out, "using resolution 800x600 32bpp\n" + Fill(kExpected, package, key, number)) << run.err;
 }
 
-TEST(FixedScript, BalTrapPackage)
+TEST(BalTrapInkStainScript, BalTrapPackage)
 {
     RunPackage("BalTrap", "bal", "zoom");
 }
 
-TEST(FixedScript, InkStainPackage)
+TEST(BalTrapInkStainScript, InkStainPackage)
 {
     RunPackage("InkStain", "frontimage", "openangle");
 }

@@ -11,7 +11,7 @@
 // total read volume is bounded (a last guard against loops in chunks this
 // walk does not descend into). The parsed scene is then checked for what the
 // drawing code relies on.
-#include "effects/SceneCheck.h"
+#include "effects/model/SceneCheck.h"
 
 #include <algorithm>
 #include <climits>

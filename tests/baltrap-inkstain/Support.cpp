@@ -1,7 +1,7 @@
 // Helpers shared by the BalTrap and InkStain tests.
-#include "tests/fixed/FixedSupport.h"
+#include "tests/baltrap-inkstain/Support.h"
 
-namespace fixed_test {
+namespace baltrap_inkstain {
 
 bool OpenWindow()
 {
@@ -17,4 +17,4 @@ std::string WriteQuadrants(const std::string& name, int width, int height, Rgba 
     return path;
 }
 
-}  // namespace fixed_test
+}  // namespace baltrap_inkstain

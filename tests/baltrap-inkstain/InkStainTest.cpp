@@ -3,14 +3,14 @@
 // without a picture or without list names.
 #include "effects/InkStain.h"
 #include "render/Texture.h"
-#include "tests/fixed/FixedSupport.h"
+#include "tests/baltrap-inkstain/Support.h"
 
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 #include <cmath>
 #include <limits>
 
-using namespace fixed_test;
+using namespace baltrap_inkstain;
 
 namespace {
 
@@ -104,7 +104,7 @@ TEST_F(InkStainTest, StainRimHasFiveLobesOnePointingAtTheHinge)
 TEST_F(InkStainTest, ClosedPageCoversTheCardWithTheMirroredTintedPicture)
 {
     InkStain effect;
-    effect.SetParams(picture_.c_str(), 0, 1);
+    effect.SetParams({picture_.c_str(), 0, 1});
     Draw(effect);
     ExpectClosedPage();
     EXPECT_PIXEL(SeenOnPage(0, 1.2, 2.6), kTintedGreen, kTolerance);  // over the blot
@@ -117,7 +117,7 @@ TEST_F(InkStainTest, ClosedPageCoversTheCardWithTheMirroredTintedPicture)
 TEST_F(InkStainTest, PageEdgeOnAtNinetyUncoversCardAndBlot)
 {
     InkStain effect;
-    effect.SetParams(picture_.c_str(), 90, 0.5f);
+    effect.SetParams({picture_.c_str(), 90, 0.5f});
     Draw(effect);
     EXPECT_PIXEL(Seen(1.5, 2.2, -0.1), kBlack, kTolerance);
     for (double x : {0.3, 2.8})
@@ -131,7 +131,7 @@ TEST_F(InkStainTest, BlotReachesFourThirdsAtTipsAndTwoThirdsAtTroughs)
 {
     constexpr double kSize = 0.6;
     InkStain effect;
-    effect.SetParams(nullptr, 90, static_cast<float>(kSize));
+    effect.SetParams({nullptr, 90, static_cast<float>(kSize)});
     Draw(effect);
     for (double tip : {18.0, 90.0, 162.0, 234.0, 306.0}) {
         SCOPED_TRACE("lobe tip at " + std::to_string(tip));
@@ -152,7 +152,7 @@ TEST_F(InkStainTest, BlotReachesFourThirdsAtTipsAndTwoThirdsAtTroughs)
 TEST_F(InkStainTest, HalfTurnShowsPlainReverseLeftOfHinge)
 {
     InkStain effect;
-    effect.SetParams(picture_.c_str(), 180, 0.5f);
+    effect.SetParams({picture_.c_str(), 180, 0.5f});
     Draw(effect);
     EXPECT_PIXEL(SeenOnPage(180, 1.5, 2.2), kCard, kTolerance);
     EXPECT_PIXEL(SeenOnPage(180, 0.3, 4.1), kCard, kTolerance);
@@ -165,7 +165,7 @@ TEST_F(InkStainTest, HalfTurnShowsPlainReverseLeftOfHinge)
 TEST_F(InkStainTest, NegativeAngleSwingsThePageAwayPositiveTowardsTheViewer)
 {
     InkStain effect;
-    effect.SetParams(picture_.c_str(), -40, 0);
+    effect.SetParams({picture_.c_str(), -40, 0});
     Draw(effect);
     EXPECT_PIXEL(SeenOnPage(-40, 0.5, 3.3), kTintedGreen, kTolerance);
     EXPECT_PIXEL(SeenOnPage(-40, 2.8, 3.3), kTintedRed, kTolerance);
@@ -175,7 +175,7 @@ TEST_F(InkStainTest, NegativeAngleSwingsThePageAwayPositiveTowardsTheViewer)
     EXPECT_PIXEL(Seen(2.6, 1.1, 0), kCard, kTolerance);
 
     // Swung towards the viewer the page looks wider and covers that part.
-    effect.SetParams(nullptr, 40, 0);
+    effect.SetParams({nullptr, 40, 0});
     Draw(effect);
     EXPECT_PIXEL(Seen(2.6, 3.3, 0), kTintedRed, kTolerance);
     EXPECT_PIXEL(Seen(2.6, 1.1, 0), kTintedBlue, kTolerance);
@@ -190,7 +190,7 @@ TEST_F(InkStainTest, StainSizeZeroDrawsNothing)
     } steps[] = {{0.0f, kCard}, {1.0f, kBlack}, {0.0f, kCard}};
     for (const auto& step : steps) {
         SCOPED_TRACE("stainsize " + std::to_string(step.size));
-        effect.SetParams(nullptr, 90, step.size);
+        effect.SetParams({nullptr, 90, step.size});
         Draw(effect);
         EXPECT_PIXEL(Seen(1.5, 2.2, -0.1), step.centre, kTolerance);
         EXPECT_PIXEL(Seen(2.8, 4.1, 0), kCard, kTolerance);
@@ -202,27 +202,27 @@ TEST_F(InkStainTest, StainSizeZeroDrawsNothing)
 TEST_F(InkStainTest, StainListIsRecompiledOnlyWhenTheSizeChanges)
 {
     InkStain effect;
-    effect.SetParams(nullptr, 90, 0.5f);
+    effect.SetParams({nullptr, 90, 0.5f});
     ASSERT_NE(effect.stainList, 0u);
     glNewList(effect.stainList, GL_COMPILE);
     glEndList();
-    effect.SetParams(nullptr, 90, 0.5f);
+    effect.SetParams({nullptr, 90, 0.5f});
     Draw(effect);
     EXPECT_PIXEL(Seen(1.5, 2.2, -0.1), kCard, kTolerance);
 
-    effect.SetParams(nullptr, 90, 0.6f);
+    effect.SetParams({nullptr, 90, 0.6f});
     Draw(effect);
     EXPECT_PIXEL(Seen(1.5, 2.2, -0.1), kBlack, kTolerance);
 
     // NaN never compares equal, so it recompiles (into a blot that covers
     // nothing) every time.
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    effect.SetParams(nullptr, 90, nan);
+    effect.SetParams({nullptr, 90, nan});
     glNewList(effect.stainList, GL_COMPILE);
     glColor3f(0, 0, 0);
     glRectd(-0.5, -0.5, 0.5, 0.5);
     glEndList();
-    effect.SetParams(nullptr, 90, nan);
+    effect.SetParams({nullptr, 90, nan});
     Draw(effect);
     EXPECT_PIXEL(Seen(1.5, 2.2, -0.1), kCard, kTolerance);
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
@@ -238,8 +238,8 @@ TEST_F(InkStainTest, WithoutPictureNoPageIsDrawnAndTheLoadIsRetried)
     EXPECT_PIXEL(Seen(1.5, 2.2, 0), kCard, kTolerance);
 
     for (const char* name : {static_cast<const char*>(nullptr), "/nonexistent/card.bmp"}) {
-        effect.SetParams(name, 0, 0);
-        EXPECT_EQ(effect.frontTexture, nullptr);
+        effect.SetParams({name, 0, 0});
+        EXPECT_FALSE(effect.frontTexture);
         EXPECT_EQ(effect.frontList, InkStain::kNoList);
         Draw(effect);
         EXPECT_PIXEL(Seen(0.75, 3.3, 0), kCard, kTolerance);
@@ -247,17 +247,17 @@ TEST_F(InkStainTest, WithoutPictureNoPageIsDrawnAndTheLoadIsRetried)
         EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
     }
 
-    effect.SetParams(picture_.c_str(), 0, 0);
-    ASSERT_NE(effect.frontTexture, nullptr);
+    effect.SetParams({picture_.c_str(), 0, 0});
+    ASSERT_TRUE(effect.frontTexture);
     EXPECT_NE(effect.frontList, InkStain::kNoList);
     Draw(effect);
     ExpectClosedPage();
 
     const std::string other = WriteQuadrants("other.bmp", 16, 16, kBlue, kBlue, kBlue, kBlue);
-    const Texture* first = effect.frontTexture;
+    const GLuint first = effect.frontTexture->glName();
     const GLuint firstList = effect.frontList;
-    effect.SetParams(other.c_str(), 0, 0);
-    EXPECT_EQ(effect.frontTexture, first);
+    effect.SetParams({other.c_str(), 0, 0});
+    EXPECT_EQ(effect.frontTexture->glName(), first);
     EXPECT_EQ(effect.frontList, firstList);
     Draw(effect);
     ExpectClosedPage();
@@ -271,13 +271,13 @@ TEST_F(InkStainTest, ListNameZeroIsNoList)
     glGetError();
     FailNextListAllocations(3);  // backing card, stain, front page
     InkStain effect;
-    effect.SetParams(picture_.c_str(), 0, 1);
+    effect.SetParams({picture_.c_str(), 0, 1});
     FailNextListAllocations(0);
     EXPECT_EQ(effect.backList, 0u);
     EXPECT_EQ(effect.stainList, 0u);
     EXPECT_EQ(effect.frontList, 0u);
     EXPECT_PIXEL(Seen(1.5, 2.2, 0), kBackground, kTolerance);
-    effect.SetParams(nullptr, 90, 0.5f);  // would recompile the stain
+    effect.SetParams({nullptr, 90, 0.5f});  // would recompile the stain
     EXPECT_PIXEL(Seen(1.5, 2.2, 0), kBackground, kTolerance);
     Draw(effect);
     EXPECT_PIXEL(Seen(1.5, 2.2, 0), kBackground, kTolerance);
@@ -288,7 +288,7 @@ TEST_F(InkStainTest, ListNameZeroIsNoList)
     FailNextListAllocations(1);
     InkStain cardless;
     FailNextListAllocations(0);
-    cardless.SetParams(nullptr, 90, 0.5f);
+    cardless.SetParams({nullptr, 90, 0.5f});
     Draw(cardless);
     EXPECT_PIXEL(Seen(1.5, 2.2, -0.1), kBlack, kTolerance);
     EXPECT_PIXEL(Seen(0.3, 4.1, 0), kBackground, kTolerance);

@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace fixed_test {
+namespace baltrap_inkstain {
 
 using namespace testing_support;
 
@@ -27,4 +27,4 @@ inline Rgba Rgb(Rgba c)
     return c;
 }
 
-}  // namespace fixed_test
+}  // namespace baltrap_inkstain

@@ -1,16 +1,18 @@
 // BalTrap drawn into a real GL window: the staircase's geometry and colour,
-// the picture square's placement, turn and mirroring, and the picture kept.
+// the picture square's placement, turn and mirroring, the picture kept, and
+// the picture upright whatever was drawn before.
 #include "effects/BalTrap.h"
 #include "effects/InkStain.h"
-#include "render/Texture.h"
-#include "tests/fixed/FixedSupport.h"
+#include "effects/Model.h"
+#include "tests/baltrap-inkstain/Support.h"
+#include "tests/model/ModelScenes.h"
 
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 #include <cmath>
 #include <vector>
 
-using namespace fixed_test;
+using namespace baltrap_inkstain;
 
 namespace {
 
@@ -67,7 +69,7 @@ TEST_F(BalTrapTest, StaircaseWalkMatchesTheBarTable)
 TEST_F(BalTrapTest, StaircaseListDrawsTheWalkCounterClockwise)
 {
     BalTrap effect;
-    effect.SetParams(nullptr, 0, 0, 1, 0, 1);
+    effect.SetParams({nullptr, 0, 0, 1, 0, 1});
     std::vector<GLfloat> buffer(4096);
     constexpr double kHalf = 2048.0;  // window units per NDC unit
     glViewport(0, 0, 2 * static_cast<GLsizei>(kHalf), 2 * static_cast<GLsizei>(kHalf));
@@ -120,7 +122,7 @@ TEST_F(BalTrapTest, StaircaseOpacityFollowsTrapAlpha)
     } cases[] = {{1.0f, kStairRed}, {0.5f, halfRed}, {0.0f, kBackground}};
     for (const auto& c : cases) {
         SCOPED_TRACE("trap_alpha " + std::to_string(c.alpha));
-        effect.SetParams(nullptr, 0, 0, 1, 0, c.alpha);
+        effect.SetParams({nullptr, 0, 0, 1, 0, c.alpha});
         Draw(effect);
         for (const Bar& b : kBars)
             EXPECT_PIXEL(At((b.left + b.right) / 2, (b.bottom + b.top) / 2), c.bar, kTolerance);
@@ -140,7 +142,7 @@ TEST_F(BalTrapTest, SquareIsScaledAndPlacedUprightWithItsOffsets)
 {
     BalTrap effect;
     // zoom 1 at the origin: -0.1 to 0.1 on both axes.
-    effect.SetParams(quadrants_.c_str(), 0, 0, 1, 0, 0);
+    effect.SetParams({quadrants_.c_str(), 0, 0, 1, 0, 0});
     Draw(effect);
     EXPECT_PIXEL(At(-0.05, 0.05), kRed, kTolerance);
     EXPECT_PIXEL(At(0.05, 0.05), kGreen, kTolerance);
@@ -150,7 +152,7 @@ TEST_F(BalTrapTest, SquareIsScaledAndPlacedUprightWithItsOffsets)
     EXPECT_PIXEL(At(0, -0.12), kBackground, kTolerance);
 
     // zoom 2 scales the offsets too: centre (0.5, -0.4), half-size 0.2.
-    effect.SetParams(nullptr, 0.25f, -0.2f, 2, 0, 0);
+    effect.SetParams({nullptr, 0.25f, -0.2f, 2, 0, 0});
     Draw(effect);
     EXPECT_PIXEL(At(0.4, -0.3), kRed, kTolerance);
     EXPECT_PIXEL(At(0.6, -0.3), kGreen, kTolerance);
@@ -164,7 +166,7 @@ TEST_F(BalTrapTest, SquareIsScaledAndPlacedUprightWithItsOffsets)
 
     // Drawn over an opaque staircase: the picture is opaque.
     // Centre (-0.7, -0.385): the lower left quadrant lies over the first tread.
-    effect.SetParams(nullptr, -0.35f, -0.1925f, 2, 0, 1);
+    effect.SetParams({nullptr, -0.35f, -0.1925f, 2, 0, 1});
     Draw(effect);
     EXPECT_PIXEL(At(-0.8, -0.485), kBlue, kTolerance);
     EXPECT_PIXEL(At(-0.95, -0.485), kStairRed, kTolerance);
@@ -174,7 +176,7 @@ TEST_F(BalTrapTest, TurnNarrowsByCosineHidesAtNinetyAndMirrorsAtHalfTurn)
 {
     BalTrap effect;
     // zoom 2 at the origin, turned 60 degrees: half-width 0.2 * cos 60 = 0.1.
-    effect.SetParams(quadrants_.c_str(), 0, 0, 2, 60, 0);
+    effect.SetParams({quadrants_.c_str(), 0, 0, 2, 60, 0});
     Draw(effect);
     EXPECT_PIXEL(At(-0.08, 0.15), kRed, kTolerance);
     EXPECT_PIXEL(At(0.08, 0.15), kGreen, kTolerance);
@@ -183,7 +185,7 @@ TEST_F(BalTrapTest, TurnNarrowsByCosineHidesAtNinetyAndMirrorsAtHalfTurn)
     EXPECT_PIXEL(At(-0.12, 0), kBackground, kTolerance);
     EXPECT_PIXEL(At(0.12, 0), kBackground, kTolerance);
 
-    effect.SetParams(nullptr, 0, 0, 2, 90, 0);
+    effect.SetParams({nullptr, 0, 0, 2, 90, 0});
     Draw(effect);
     for (double x : {-0.15, -0.05, -0.003, 0.003, 0.05, 0.15}) {
         SCOPED_TRACE("x " + std::to_string(x));
@@ -191,7 +193,7 @@ TEST_F(BalTrapTest, TurnNarrowsByCosineHidesAtNinetyAndMirrorsAtHalfTurn)
     }
 
     // From behind: left and right swap, top and bottom stay.
-    effect.SetParams(nullptr, 0, 0, 2, 180, 0);
+    effect.SetParams({nullptr, 0, 0, 2, 180, 0});
     Draw(effect);
     EXPECT_PIXEL(At(-0.1, 0.1), kGreen, kTolerance);
     EXPECT_PIXEL(At(0.1, 0.1), kRed, kTolerance);
@@ -204,11 +206,11 @@ TEST_F(BalTrapTest, FirstLoadedPictureIsKept)
     const std::string white = WriteQuadrants("white.bmp", 32, 32, {255, 255, 255, 255}, {255, 255, 255, 255},
                                              {255, 255, 255, 255}, {255, 255, 255, 255});
     BalTrap effect;
-    effect.SetParams(quadrants_.c_str(), 0, 0, 2, 0, 0);
-    const Texture* first = effect.ballTexture;
-    ASSERT_NE(first, nullptr);
-    effect.SetParams(white.c_str(), 0, 0, 2, 0, 0);
-    EXPECT_EQ(effect.ballTexture, first);
+    effect.SetParams({quadrants_.c_str(), 0, 0, 2, 0, 0});
+    ASSERT_TRUE(effect.ballTexture);
+    const GLuint first = effect.ballTexture->glName();
+    effect.SetParams({white.c_str(), 0, 0, 2, 0, 0});
+    EXPECT_EQ(effect.ballTexture->glName(), first);
     Draw(effect);
     EXPECT_PIXEL(At(-0.1, 0.1), kRed, kTolerance);
     EXPECT_PIXEL(At(0.1, -0.1), kYellow, kTolerance);
@@ -227,17 +229,18 @@ TEST_F(BalTrapTest, SetParamsLeavesTexturingAlone)
     glDisable(GL_TEXTURE_2D);
     glBindTexture(GL_TEXTURE_2D, 0);
     BalTrap trap;
-    trap.SetParams(quadrants_.c_str(), 0, 0, 1, 0, 1);
-    ASSERT_NE(trap.ballTexture, nullptr);
+    trap.SetParams({quadrants_.c_str(), 0, 0, 1, 0, 1});
+    ASSERT_TRUE(trap.ballTexture);
     expectUntouched();
     InkStain stain;
-    stain.SetParams(quadrants_.c_str(), 0, 1);
-    ASSERT_NE(stain.frontTexture, nullptr);
+    stain.SetParams({quadrants_.c_str(), 0, 1});
+    ASSERT_TRUE(stain.frontTexture);
     expectUntouched();
 }
 
 // Until a picture is held the staircase is drawn alone, and every call with a
-// file name tries the load again.
+// file name tries the load again. A picture one texel taller than GL holds is
+// refused like a missing file (GL itself would shrink it to fit).
 TEST_F(BalTrapTest, WithoutPictureOnlyTheStaircaseIsDrawnAndTheLoadIsRetried)
 {
     BalTrap effect;
@@ -245,20 +248,53 @@ TEST_F(BalTrapTest, WithoutPictureOnlyTheStaircaseIsDrawnAndTheLoadIsRetried)
     EXPECT_PIXEL(At(0, -0.105), kStairRed, kTolerance);
     EXPECT_PIXEL(At(0, 0), kBackground, kTolerance);
 
-    for (const char* name : {static_cast<const char*>(nullptr), "/nonexistent/picture.bmp"}) {
-        effect.SetParams(name, 0, 0, 2, 0, 1);
-        EXPECT_EQ(effect.ballTexture, nullptr);
+    GLint largest = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largest);
+    const std::string tooTall = WriteQuadrants("too-tall.bmp", 1, largest + 1, kRed, kGreen, kBlue, kYellow);
+    for (const char* name : {static_cast<const char*>(nullptr), "/nonexistent/picture.bmp", tooTall.c_str()}) {
+        SCOPED_TRACE(name ? name : "no name");
+        effect.SetParams({name, 0, 0, 2, 0, 1});
+        EXPECT_FALSE(effect.ballTexture);
         Draw(effect);
         EXPECT_PIXEL(At(0, -0.105), kStairRed, kTolerance);
         EXPECT_PIXEL(At(-0.1, 0.1), kBackground, kTolerance);
         EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
     }
 
-    effect.SetParams(quadrants_.c_str(), 0, 0, 2, 0, 1);
-    ASSERT_NE(effect.ballTexture, nullptr);
+    effect.SetParams({quadrants_.c_str(), 0, 0, 2, 0, 1});
+    ASSERT_TRUE(effect.ballTexture);
     Draw(effect);
     EXPECT_PIXEL(At(-0.1, 0.1), kRed, kTolerance);
     EXPECT_PIXEL(At(0.1, -0.15), kYellow, kTolerance);  // over the staircase's middle tread
+}
+
+// A textured Model material leaves the texture matrix flipped in t (no
+// attribute group saves it): the picture must stay upright after a Model, in
+// that frame and in the next one drawn without it.
+TEST_F(BalTrapTest, PictureStaysUprightAfterATexturedModel)
+{
+    model_test::ScratchDir scratch;  // the Model finds its texture in images/ here
+    ASSERT_TRUE(WriteBmp(scratch / "images/wood.bmp", 2, 2, SolidPixels(2, 2, kWhite)));
+    const std::string scene = scratch.Scene("scene.3ds",
+                                            "camera Cam pos 0 -20 0 target 0 0 0\n"
+                                            "material Wood texture wood.bmp\n"
+                                            "quad Floor 4 material Wood uv\nobject Floor\n");
+    Model model;
+    ASSERT_EQ(model.SetParams({scene.c_str(), 25, 0, 0, 0}), 0);
+    BalTrap effect;
+    effect.SetParams({quadrants_.c_str(), 0, 0, 2, 0, 1});
+
+    ClearFrame(0.25f, 0.25f, 0.25f, 1.0f);
+    model.Render(0);
+    ASSERT_EQ(model.textures.Count(), 1);
+    for (const char* frame : {"after the Model", "the frame after, BalTrap alone"}) {
+        SCOPED_TRACE(frame);
+        effect.Render(1000);
+        EXPECT_PIXEL(At(-0.1, 0.1), kRed, kTolerance);
+        EXPECT_PIXEL(At(0.1, -0.1), kYellow, kTolerance);
+        // Not ClearFrame: it would reset the texture matrix itself.
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    }
 }
 
 // With no list names to be had the effect must neither draw while compiling
@@ -275,7 +311,7 @@ TEST_F(BalTrapTest, ListNameZeroIsNoList)
     EXPECT_EQ(effect.trapList, 0u);
     EXPECT_PIXEL(At(0, -0.105), kBackground, kTolerance);  // nothing drawn by the constructor
 
-    effect.SetParams(quadrants_.c_str(), 0, 0, 2, 0, 1);
+    effect.SetParams({quadrants_.c_str(), 0, 0, 2, 0, 1});
     Draw(effect);
     EXPECT_PIXEL(At(0, -0.105), kBackground, kTolerance);
     EXPECT_PIXEL(At(-0.1, 0.1), kBackground, kTolerance);

@@ -6,15 +6,13 @@
 #include "render/Texture.h"
 
 // Searches "models" then "images" for a texture file and keeps every texture
-// it loaded for the life of the cache. Entries are only appended, so an index
-// handed out stays valid. A failed load is not remembered: the next request
-// for the name searches the disk again.
+// it loaded for the life of the cache, which owns them: the Model's display
+// lists refer to them and go with the Model. Entries are only appended, so an
+// index handed out stays valid. A failed load is not remembered: the next
+// request for the name searches the disk again.
 class TextureCache {
 public:
-    TextureCache();
-    // Releases the cache's own storage only: the GL textures stay, like the
-    // display lists that refer to them.
-    ~TextureCache();
+    TextureCache() = default;
     TextureCache(const TextureCache&) = delete;
     TextureCache& operator=(const TextureCache&) = delete;
 

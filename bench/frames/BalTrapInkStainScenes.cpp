@@ -76,8 +76,8 @@ public:
             const double zoom = 1.0 + 0.2 * std::sin(t / 500 + n);
             const double turn = Wrap(t / 10 + n * 7);
             const double alpha = 0.5 + 0.5 * std::sin(t / 400 + n);
-            traps_[n]->SetParams(picture_.path(), static_cast<float>(x), static_cast<float>(y),
-                                 static_cast<float>(zoom), static_cast<float>(turn), static_cast<float>(alpha));
+            traps_[n]->SetParams({picture_.path(), static_cast<float>(x), static_cast<float>(y),
+                                 static_cast<float>(zoom), static_cast<float>(turn), static_cast<float>(alpha)});
             traps_[n]->Render(msec);
         }
     }
@@ -102,7 +102,7 @@ public:
         for (int n = 0; n < count; ++n) {
             const double angle = Wrap(t / 10 + n * 7) - 180;
             const double size = 0.5 + 0.3 * std::sin(t / 500 + n);
-            cards_[n]->SetParams(picture_.path(), static_cast<float>(angle), static_cast<float>(size));
+            cards_[n]->SetParams({picture_.path(), static_cast<float>(angle), static_cast<float>(size)});
             cards_[n]->Render(msec);
         }
     }

@@ -1,0 +1,136 @@
+// The show's world for one player: the window facts, the music clock, the
+// window and keyboard as the OpenGL package sees them, the effect objects the
+// script made, and the way to interrupt a running script. main owns it; the
+// script host installs it into each interpreter it builds, and every binding
+// call reaches it from there.
+//
+// Free of Perl on purpose: the entry point and other modes (recording,
+// watching) build and adjust a Context without seeing the runtime.
+#pragma once
+
+#include "audio/Player.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+namespace show {
+
+// The keys the OpenGL package can test.
+enum class Key { Space, Escape, Right, Left };
+
+// What the OpenGL package does to the window and the keyboard. Live play
+// talks to SDL; a recording or a watching mode substitutes its own (capture
+// the frame at each swap, read keys as up, draw an overlay, keep a key of
+// its own from the script).
+class FrontEnd {
+public:
+    virtual ~FrontEnd() = default;
+
+    // OpenGL::SwapBuffers: the frame the script drew goes on screen.
+    virtual void SwapBuffers() = 0;
+    // OpenGL::glPumpEvents: takes in the window's events. True when the
+    // window was asked to close; the package then ends the script as an
+    // `exit 0` would, with its END blocks.
+    virtual bool PumpEvents() = 0;
+    // The key tests: whether the key was down at the last PumpEvents.
+    virtual bool KeyDown(Key key) = 0;
+    // OpenGL::glGetTime: milliseconds of a wall clock, wrapped to 32 bits;
+    // only differences between readings mean anything.
+    virtual std::uint32_t WallMs() = 0;
+};
+
+// Owns every effect object the packages' new made. A handle from the script
+// is trusted only when Find recognises its address as an object of that very
+// type. Objects stay until DestroyAll, which the host calls once the
+// interpreter (and with it every handle) is gone, while the GL context that
+// holds their textures and lists still exists.
+class EffectRegistry {
+public:
+    EffectRegistry() = default;
+    ~EffectRegistry() { DestroyAll(); }
+    EffectRegistry(const EffectRegistry&) = delete;
+    EffectRegistry& operator=(const EffectRegistry&) = delete;
+
+    // Takes the object over; returns it.
+    template <class T>
+    T* Adopt(std::unique_ptr<T> object)
+    {
+        T* address = object.get();
+        Entry entry{&kTypeTag<T>, object.get(), [](void* p) { delete static_cast<T*>(p); }};
+        order_.reserve(order_.size() + 1);
+        byAddress_.emplace(address, entry);
+        order_.push_back(entry);
+        object.release();
+        return address;
+    }
+
+    // The object at address when Adopt took it as a T; null otherwise.
+    template <class T>
+    T* Find(const void* address) const
+    {
+        const auto found = byAddress_.find(address);
+        if (found == byAddress_.end() || found->second.type != &kTypeTag<T>)
+            return nullptr;
+        return static_cast<T*>(found->second.object);
+    }
+
+    std::size_t Count() const { return order_.size(); }
+
+    // Destroys every object, the newest first. Needs the GL context current.
+    void DestroyAll();
+
+private:
+    // One address per type, shared by every file that instantiates it.
+    template <class T>
+    static inline const char kTypeTag = 0;
+
+    struct Entry {
+        const char* type;
+        void* object;
+        void (*destroy)(void*);
+    };
+    std::unordered_map<const void*, Entry> byAddress_;
+    std::vector<Entry> order_;
+};
+
+struct Context {
+    // The window: its size and the flag handed to the script's main (1 once
+    // the window is open).
+    int width = 0;
+    int height = 0;
+    int windowReady = 0;
+
+    // The live music, when there is sound. clock is what glStartSound,
+    // glGetSoundPos and glSetSoundPos act on: normally the player, a virtual
+    // clock when recording. With no clock those subs do nothing and read 0.
+    std::unique_ptr<music::Player> player;
+    music::ShowClock* clock = nullptr;
+
+    // The window and keyboard; the OpenGL package needs one.
+    std::unique_ptr<FrontEnd> frontEnd;
+
+    EffectRegistry effects;
+
+    // Interrupting the script. Any thread may call RequestInterrupt; the
+    // script's next binding call (any OpenGL or effect sub) sees it, clears
+    // it and calls interruptHook(interruptData) on the script's thread. The
+    // hook may leave by a Perl-level jump (host::StopScript is one that ends
+    // the run); when it returns, the call goes on as usual. With no hook a
+    // request is dropped.
+    void RequestInterrupt() { interruptRequested.store(true, std::memory_order_relaxed); }
+    std::atomic<bool> interruptRequested{false};
+    void (*interruptHook)(void* data) = nullptr;
+    void* interruptData = nullptr;
+
+    // Why a binding call is ending the script, set just before the call
+    // unwinds it as an `exit 0` would: glPumpEvents when the window was asked
+    // to close, host::StopScript for an interrupt. The script host tells
+    // these from an exit of the script's own, and resets it for each run.
+    enum class Ending { None, Closed, Stopped };
+    Ending ending = Ending::None;
+};
+
+}  // namespace show

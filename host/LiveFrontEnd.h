@@ -1,0 +1,24 @@
+// The window and keyboard of live play, through SDL: what the OpenGL package
+// does to them when a person watches the show.
+#pragma once
+
+#include "bindings/Context.h"
+
+#include <SDL.h>
+
+namespace host {
+
+class LiveFrontEnd : public show::FrontEnd {
+public:
+    LiveFrontEnd();
+    void SwapBuffers() override;
+    bool PumpEvents() override;
+    bool KeyDown(show::Key key) override;
+    std::uint32_t WallMs() override;
+
+private:
+    // SDL's key state array: it changes only inside PumpEvents.
+    const Uint8* keys_;
+};
+
+}  // namespace host

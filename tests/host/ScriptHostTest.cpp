@@ -1,0 +1,116 @@
+// The script host in this process: runs one after another against one show
+// context, each with its own interpreter and its own effect objects, and the
+// ways a run can end short of main's return.
+// gtest and the test helpers before perl.h, whose macros clash with them.
+#include <gtest/gtest.h>
+
+#include "tests/support/Player.h"
+
+#include "host/LiveFrontEnd.h"
+#include "host/ScriptHost.h"
+
+#include <chrono>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+class ScriptHostRuns : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char here[4096];
+        ASSERT_NE(getcwd(here, sizeof here), nullptr);
+        previous_ = here;
+        ASSERT_EQ(chdir(dir_.path().c_str()), 0);
+        context_.width = 320;
+        context_.height = 240;
+        context_.windowReady = 1;
+        context_.frontEnd = std::make_unique<host::LiveFrontEnd>();
+    }
+    void TearDown() override { EXPECT_EQ(chdir(previous_.c_str()), 0); }
+
+    // Runs main.pl (given) once; what it printed goes to *out.
+    host::RunResult Run(const std::string& script, std::string* out, const host::RunRules& rules = {})
+    {
+        dir_.Write("main.pl", script);
+        testing::internal::CaptureStdout();
+        const host::RunResult result = host::RunScript(context_, rules);
+        *out = testing::internal::GetCapturedStdout();
+        return result;
+    }
+
+    testing_support::ShowDir dir_;
+    std::string previous_;
+    show::Context context_;
+};
+
+}  // namespace
+
+TEST_F(ScriptHostRuns, EachRunHasItsOwnInterpreterAndObjects)
+{
+    int argc = 0;
+    char** argv = nullptr;
+    char** env = nullptr;
+    host::ScriptRuntime runtime(&argc, &argv, &env);
+    const char* show = R"(Image::boot_Image();
+our @made = (Image->new, Image->new, Image->new);
+our $runs++;
+sub main { print "run $runs of ", scalar(@made), " at $_[0]x$_[1] ${$_[2]}\n"; return 40 + @made; }
+END { print "end\n" }
+)";
+    for (int round = 0; round < 2; ++round) {
+        std::string out;
+        const host::RunResult run = Run(show, &out);
+        EXPECT_EQ(run.end, host::RunEnd::Returned);
+        EXPECT_EQ(run.status, 43);
+        EXPECT_EQ(out, "run 1 of 3 at 320x240 1\nend\n") << "round " << round;
+        EXPECT_EQ(context_.effects.Count(), 0u) << "round " << round;
+    }
+
+    // An exit or an error in main, when it may not end the process: the
+    // run ends with Perl's status and its END blocks.
+    host::RunRules keepGoing;
+    keepGoing.exitEndsProcess = false;
+    const struct {
+        const char* body;
+        int status;
+    } exits[] = {{"exit 7", 7}, {"$! = 0; die 'broken'", 255}};
+    for (const auto& e : exits) {
+        std::string out;
+        const host::RunResult run =
+            Run(std::string("sub main { ") + e.body + "; return 1 } END { print \"end\\n\" }", &out, keepGoing);
+        EXPECT_EQ(run.end, host::RunEnd::Exited) << e.body;
+        EXPECT_EQ(run.status, e.status) << e.body;
+        EXPECT_EQ(out, "end\n") << e.body;
+    }
+
+    // An interrupt from another thread, with StopScript as the hook, stops
+    // the script at its next binding call, through an eval.
+    context_.interruptHook = host::StopScript;
+    context_.interruptData = &context_;
+    std::thread requester([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        context_.RequestInterrupt();
+    });
+    std::string out;
+    const host::RunResult stopped = Run(R"(OpenGL::boot_OpenGL();
+sub main { my $t0 = time; eval { OpenGL::glGetTime() while time - $t0 < 10 }; print "not stopped\n"; 2 }
+END { print "end\n" }
+)",
+                                        &out);
+    requester.join();
+    EXPECT_EQ(stopped.end, host::RunEnd::Stopped);
+    EXPECT_EQ(stopped.status, 0);
+    EXPECT_EQ(out, "end\n");
+
+    // Already requested: the script's top level stops, main is not called.
+    context_.RequestInterrupt();
+    const host::RunResult early = Run(R"(OpenGL::boot_OpenGL(); OpenGL::glGetTime(); print "top\n";
+sub main { print "main\n"; 2 }
+END { print "end\n" }
+)",
+                                      &out);
+    EXPECT_EQ(early.end, host::RunEnd::Stopped);
+    EXPECT_EQ(out, "end\n");
+}
