@@ -2,7 +2,7 @@
 // screen of the authoring loop and the author's overlay.
 #include "render/TextPainter.h"
 
-#include "render/Texture.h"
+#include "render/Picture.h"
 
 #include <SDL.h>
 #include <SDL_ttf.h>
