@@ -173,7 +173,10 @@ unsigned long LivePlayer::Window()
 void LivePlayer::PressKey(const std::string& key)
 {
     const unsigned long window = Window();
-    const std::string command = "xdotool windowfocus " + std::to_string(window) + " key " + key;
+    // Held for a while: a script sees a key only when it is down at one of
+    // its glPumpEvents calls, and a slow frame can span a quick tap.
+    const std::string command =
+        "xdotool windowfocus " + std::to_string(window) + " keydown " + key + " sleep 0.25 keyup " + key;
     if (window == 0 || std::system(command.c_str()) != 0)
         throw std::runtime_error("cannot press " + key);
 }

@@ -42,8 +42,8 @@ public:
 
     // The player's window (found through its process id); 0 when none.
     unsigned long Window();
-    // Gives the window the keyboard and presses and releases the key (an
-    // X key name such as "Escape" or "F1").
+    // Gives the window the keyboard and presses the key (an X key name such
+    // as "Escape" or "F1") for a quarter of a second.
     void PressKey(const std::string& key);
     // Asks the window to close as a window manager's close button does.
     void Close();
