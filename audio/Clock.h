@@ -4,8 +4,8 @@
 // Positions are in frames at the output rate (one frame = one sample per
 // channel). The device callback reports each buffer it takes (Buffer); the
 // main thread reads the position (Read) and snaps it (Seek, Pause, Resume).
-// The class does no locking of its own: callers serialise access (Music.cpp
-// guards every clock with one mutex).
+// The class does no locking of its own: callers serialise access (the SDL
+// output guards its clock with the lock its device callback takes).
 #pragma once
 
 #include <cstdint>

@@ -1,38 +1,226 @@
-// The music player object over the sound output of Music.cpp.
+// The music player: chooses the sound output, owns the feed (decoder thread
+// and ring) of the open file, and reads the clock from the output, or from the
+// monotonic clock when the music is missing or the output has been lost.
+//
+// When the output is lost the clock goes on at wall-clock pace from the last
+// position the output vouched for, and a background thread connects to the
+// sound server anew, at most once a second. The script's thread only ever
+// swaps in an output that is already connected.
 #include "audio/Player.h"
 
-#include "audio/Music.h"
+#include "audio/Clock.h"
+#include "audio/Decoder.h"
+#include "audio/Feed.h"
+#include "audio/Output.h"
 
-#include <SDL.h>
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <pthread.h>
+#include <thread>
 
 namespace music {
 
+namespace {
+
+// How far ahead of the wall clock a new output starts the music: about what
+// it takes a server to play the first sample.
+constexpr int kHandoverLeadMs = 30;
+constexpr auto kReconnectInterval = std::chrono::seconds(1);
+
+}  // namespace
+
 struct Player::Impl {
-    Stream* stream = nullptr;
-    int channel = -1;
+    explicit Impl(int rate) : rate(rate), silent(rate, 0) { silent.SetFreeRunning(true); }
+
+    ~Impl()
+    {
+        if (reconnector.joinable()) {
+            {
+                std::lock_guard<std::mutex> guard(pendingLock);
+                quit = true;
+            }
+            wake.notify_one();
+            reconnector.join();
+        }
+        // The output's device thread reads from the feed: stop it first.
+        output.reset();
+        pending.reset();
+    }
+
+    // The wall clock from `frame` at time ns, running or not.
+    void WallFrom(double frame, std::int64_t ns)
+    {
+        silent = Clock(rate, 0);
+        silent.SetFreeRunning(true);
+        if (feed)
+            silent.SetEnd(feed->Length());
+        silent.Seek(static_cast<std::int64_t>(frame), ns);
+        if (playing)
+            silent.Resume(ns);
+    }
+
+    // Notices a lost output, and takes back one that plays again.
+    void Check()
+    {
+        if (!feed)
+            return;
+        if (!lost) {
+            double frame = 0.0;
+            std::int64_t ns = 0;
+            std::string why;
+            if (!output->Lost(&frame, &ns, &why))
+                return;
+            lost = true;
+            handover = false;
+            WallFrom(std::max(frame, floor), playing ? ns : MonotonicNs());
+            output->Attach(nullptr);
+            std::fprintf(stderr, "music: sound lost (%s); the show goes on without sound\n", why.c_str());
+            if (output->Reconnects()) {
+                std::lock_guard<std::mutex> guard(pendingLock);
+                wanted = true;
+            }
+            return;
+        }
+        if (!output->Recovered()) {
+            std::unique_ptr<Output> fresh;
+            {
+                std::lock_guard<std::mutex> guard(pendingLock);
+                fresh = std::move(pending);
+            }
+            if (!fresh)
+                return;
+            output = std::move(fresh);  // the lost one is closed here
+        }
+        lost = false;
+        const double now = silent.Read(MonotonicNs());
+        output->Attach(feed.get());
+        if (playing) {
+            // Start the music a little ahead and keep the wall clock until
+            // it is heard, so that the clock never steps back.
+            handoverFrame = std::min<double>(now + static_cast<double>(kHandoverLeadMs) * rate / 1000,
+                                             static_cast<double>(feed->Length()));
+            output->Seek(static_cast<std::int64_t>(handoverFrame));
+            output->Resume();
+            handover = true;
+        } else {
+            output->Seek(static_cast<std::int64_t>(now));
+        }
+        std::fprintf(stderr, "music: sound is back (%s); the music goes on\n", output->Name().c_str());
+    }
+
+    // The position now, in frames.
+    double Read()
+    {
+        Check();
+        double frames;
+        if (!feed || lost) {
+            frames = silent.Read(MonotonicNs());
+        } else if (handover) {
+            const double heard = output->Read();
+            if (heard > handoverFrame || heard >= static_cast<double>(feed->Length())) {
+                handover = false;
+                frames = heard;
+            } else {
+                frames = silent.Read(MonotonicNs());
+            }
+        } else {
+            frames = output->Read();
+        }
+        if (playing)
+            frames = std::max(frames, floor);
+        floor = frames;
+        return frames;
+    }
+
+    // The background thread that connects anew while the output is lost.
+    void Reconnect()
+    {
+        pthread_setname_np(pthread_self(), "music reconnect");
+        std::unique_lock<std::mutex> guard(pendingLock);
+        while (!quit) {
+            wake.wait_for(guard, kReconnectInterval, [&] { return quit; });
+            if (quit || !wanted || pending)
+                continue;
+            guard.unlock();
+            std::string why;
+            std::unique_ptr<Output> fresh = OpenPulseOutput(rate, &why);
+            guard.lock();
+            if (fresh) {
+                pending = std::move(fresh);
+                wanted = false;
+            }
+        }
+    }
+
+    const int rate;
+    std::unique_ptr<Output> output;  // kept when lost, for its name and figures
+    std::unique_ptr<Feed> feed;      // null: the silent clock
+    Clock silent;                    // the wall clock: missing music, lost output
     bool playing = false;
+    bool lost = false;
+    bool handover = false;  // a new output plays; the wall clock until it is heard
+    double handoverFrame = 0.0;
+    double floor = 0.0;  // the last position read
+
+    std::mutex pendingLock;
+    std::condition_variable wake;
+    std::unique_ptr<Output> pending;  // connected in the background
+    bool wanted = false;
+    bool quit = false;
+    std::thread reconnector;
 };
 
 std::unique_ptr<Player> Player::Create(int mixRate, std::string* error)
 {
-    if (!Init(mixRate)) {
+    std::string why;
+    std::unique_ptr<Output> output;
+    const char* driver = std::getenv("SDL_AUDIODRIVER");
+    // SDL_AUDIODRIVER asks for SDL and that driver. Otherwise a PulseAudio
+    // server (or PipeWire's) times the music best; SDL's own choice comes last.
+    if (!(driver && *driver))
+        output = OpenPulseOutput(mixRate, &why);
+    if (!output)
+        output = OpenSdlOutput(mixRate, &why);
+    if (!output) {
         if (error)
-            *error = SDL_GetError();
-        Close();
+            *error = why;
         return nullptr;
     }
     std::unique_ptr<Player> player(new Player());
-    player->impl_ = std::make_unique<Impl>();
+    player->impl_ = std::make_unique<Impl>(mixRate);
+    Impl& p = *player->impl_;
+    p.output = std::move(output);
+    if (p.output->Reconnects())
+        p.reconnector = std::thread([&p] { p.Reconnect(); });
     return player;
 }
 
-Player::~Player() { Close(); }
+Player::~Player() = default;
 
 void Player::Open(const std::string& path)
 {
-    impl_->stream = StreamOpen(path.c_str());
-    impl_->channel = StreamPlayPaused(impl_->stream);
-    impl_->playing = false;
+    Impl& p = *impl_;
+    p.output->Attach(nullptr);
+    p.feed.reset();
+    p.playing = false;
+    p.handover = false;
+    p.floor = 0.0;
+    p.WallFrom(0.0, MonotonicNs());
+    std::string reason;
+    std::unique_ptr<Decoder> decoder = Decoder::Open(path, p.rate, &reason);
+    if (!decoder) {
+        std::fprintf(stderr, "music: cannot play \"%s\": %s; the show runs on a silent clock\n", path.c_str(),
+                     reason.c_str());
+        return;
+    }
+    p.feed = std::make_unique<Feed>(std::move(decoder));
+    p.silent.SetEnd(p.feed->Length());
+    if (!p.lost)
+        p.output->Attach(p.feed.get());
 }
 
 void Player::Reopen(const std::string& path)
@@ -47,22 +235,67 @@ void Player::Reopen(const std::string& path)
 
 void Player::Start()
 {
-    if (SetPaused(impl_->channel, false))
-        impl_->playing = true;
+    Impl& p = *impl_;
+    p.Check();
+    if (p.playing)
+        return;
+    p.playing = true;
+    if (p.feed && !p.lost)
+        p.output->Resume();
+    else
+        p.silent.Resume(MonotonicNs());
 }
 
 void Player::Pause()
 {
-    if (SetPaused(impl_->channel, true))
-        impl_->playing = false;
+    Impl& p = *impl_;
+    p.Check();
+    if (!p.playing)
+        return;
+    p.playing = false;
+    p.handover = false;
+    if (p.feed && !p.lost)
+        p.floor = static_cast<double>(p.output->Pause());
+    else
+        p.floor = static_cast<double>(p.silent.Pause(MonotonicNs()));
 }
 
 bool Player::Playing() const { return impl_->playing; }
-int Player::Position() { return StreamGetTime(impl_->stream); }
-bool Player::Seek(int ms) { return StreamSetTime(impl_->stream, ms); }
-int Player::Length() const { return StreamGetLength(impl_->stream); }
-double Player::PositionExact() { return StreamGetTimeExact(impl_->stream); }
-int Player::DeviceLatencyFrames() const { return music::DeviceLatencyFrames(); }
-void Player::TraceDevice(std::vector<DeviceBuffer>* sink) { music::TraceDevice(sink); }
+
+double Player::PositionExact() { return impl_->Read() * 1000.0 / impl_->rate; }
+
+int Player::Position()
+{
+    const double frames = impl_->Read();
+    return static_cast<int>(static_cast<std::int64_t>(frames) * 1000 / impl_->rate);
+}
+
+bool Player::Seek(int ms)
+{
+    Impl& p = *impl_;
+    p.Check();
+    // Round the frame up so that reading the position back gives ms again.
+    std::int64_t frame = (static_cast<std::int64_t>(std::max(ms, 0)) * p.rate + 999) / 1000;
+    if (p.feed)
+        frame = std::min(frame, p.feed->Length());
+    p.handover = false;
+    p.floor = static_cast<double>(frame);
+    if (p.feed && !p.lost)
+        p.output->Seek(frame);
+    else
+        p.silent.Seek(frame, MonotonicNs());
+    return true;
+}
+
+int Player::Length() const
+{
+    const Impl& p = *impl_;
+    return p.feed ? static_cast<int>(p.feed->Length() * 1000 / p.rate) : -1;
+}
+
+int Player::DeviceLatencyFrames() const { return impl_->output->LatencyFrames(); }
+void Player::TraceDevice(std::vector<DeviceBuffer>* sink) { impl_->output->Trace(sink); }
+std::uint64_t Player::Underruns() const { return impl_->output->Underruns(); }
+std::string Player::OutputName() const { return impl_->output->Name(); }
 
 }  // namespace music

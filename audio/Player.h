@@ -5,6 +5,7 @@
 // advances frame by frame, so the bindings only ever talk to a ShowClock.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,7 +27,7 @@ public:
     // The position the audience hears now, in whole milliseconds.
     virtual int Position() = 0;
     // Moves the position to ms (negative clamps to 0, past the end lands at the
-    // end). False when the music cannot seek.
+    // end). False when the clock cannot be moved.
     virtual bool Seek(int ms) = 0;
     // Length of the music in ms; -1 for a silent clock.
     virtual int Length() const = 0;
@@ -45,8 +46,10 @@ struct DeviceBuffer {
 class Player : public ShowClock {
 public:
     // Starts the sound output at mixRate Hz, stereo 16-bit, and keeps it
-    // running (silent until the music plays). Null when no output can start;
-    // *error then says why.
+    // running (silent until the music plays). The output: SDL audio with the
+    // driver SDL_AUDIODRIVER names when it is set; otherwise the PulseAudio
+    // server when one answers (PULSE_SERVER or the desktop's), and SDL's own
+    // choice after that. Null when no output can start; *error then says why.
     static std::unique_ptr<Player> Create(int mixRate, std::string* error);
     ~Player() override;
 
@@ -66,9 +69,19 @@ public:
     int Length() const override;
 
     // Measurement (tests and benchmarks).
+    // The position in fractional ms, as Position before rounding.
     double PositionExact();
+    // How long a frame handed to the device waits before it is heard.
     int DeviceLatencyFrames() const;
+    // Records the buffers the SDL device takes into *sink (appended from the
+    // audio thread; reserve room beforehand), or stops with null. Read *sink
+    // only after stopping. The PulseAudio output records nothing.
     void TraceDevice(std::vector<DeviceBuffer>* sink);
+    // Times the device wanted music and the decoder had none ready, and
+    // (PulseAudio) times the server's queue ran dry in steady play.
+    std::uint64_t Underruns() const;
+    // "pulse", or "sdl:" and SDL's driver name.
+    std::string OutputName() const;
 
 private:
     Player() = default;

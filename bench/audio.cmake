@@ -15,3 +15,15 @@ add_test(NAME bench.audio.startup
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/audio/run-startup.sh $<TARGET_FILE:showplayer> $<TARGET_FILE:bare_window>
           $<TARGET_FILE:startup_bench> ${CMAKE_BINARY_DIR}/fixtures 10)
 set_tests_properties(bench.audio.startup PROPERTIES LABELS bench TIMEOUT 300)
+
+#   bench.audio.sync: the clock on a private PulseAudio server against the
+#     clicks heard on its monitor, and a minute beside two CPU hogs (set
+#     SHOWPLAYER_REFERENCE to another showplayer binary to compare its dropouts).
+add_executable(sync_bench ${CMAKE_CURRENT_SOURCE_DIR}/audio/SyncBench.cpp
+  ${CMAKE_SOURCE_DIR}/tests/audio/AudioSupport.cpp ${CMAKE_SOURCE_DIR}/tests/audio/PulseServer.cpp
+  ${CMAKE_SOURCE_DIR}/tests/audio/SyncProbe.cpp)
+target_link_libraries(sync_bench PRIVATE showaudio)
+add_dependencies(sync_bench fixtures)
+add_test(NAME bench.audio.sync
+  COMMAND sync_bench ${CMAKE_BINARY_DIR}/fixtures/clicks.mp3 ${CMAKE_BINARY_DIR}/fixtures/tone.mp3 60)
+set_tests_properties(bench.audio.sync PROPERTIES LABELS bench TIMEOUT 400)

@@ -56,10 +56,13 @@ void DefaultColours()
 }  // namespace
 
 Model::Model() = default;
-// An owner that destroys a Model gets the scene's memory back, and the texture
-// cache its textures. Display lists stay with the GL context.
+// An owner that destroys a Model gets the scene's memory and the meshes'
+// display lists back, and the texture cache its textures: a show that is
+// loaded again in the same window must not find the old one's lists.
 Model::~Model()
 {
+    for (GLuint list : lists_)
+        glDeleteLists(list, 1);
     if (scene)
         lib3ds_file_free(scene);
 }
@@ -244,6 +247,7 @@ bool Model::BuildList(Lib3dsNode* node)
     const GLuint list = glGenLists(1);
     if (list == 0)
         return false;
+    lists_.push_back(list);
     std::printf("mesh %d %d\n", static_cast<int>(mesh->points), static_cast<int>(mesh->texels));
     node->user.d = list;
     std::strcpy(remembered_, kNoMaterialYet);

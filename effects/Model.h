@@ -17,8 +17,8 @@ constexpr int kModelDefaultFps = 25;
 class Model : public Renderer {
 public:
     Model();
-    // Releases the scene and the materials' textures; the display lists live
-    // until the context ends.
+    // Releases the scene, the meshes' display lists and the materials'
+    // textures; needs the GL context that made them.
     ~Model();
     Model(const Model&) = delete;
     Model& operator=(const Model&) = delete;
@@ -66,4 +66,5 @@ private:
     char remembered_[64] = {};
     int maxLights_ = 0;  // GL_MAX_LIGHTS, read on the first lit frame
     std::vector<unsigned> switchedOn_;  // GL lights Render turned on (kept to avoid reallocating)
+    std::vector<unsigned> lists_;       // the meshes' display lists, as compiled
 };

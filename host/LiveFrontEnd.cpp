@@ -17,9 +17,12 @@ bool LiveFrontEnd::PumpEvents()
     SDL_PumpEvents();
     bool closeAsked = false;
     SDL_Event event;
-    while (SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_ALLEVENTS) > 0)
+    while (SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_ALLEVENTS) > 0) {
         if (event.type == SDL_QUIT)
             closeAsked = true;
+        else if (event.type == SDL_KEYDOWN)
+            KeyPressed(event.key.keysym.sym);
+    }
     return closeAsked;
 }
 

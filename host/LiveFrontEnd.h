@@ -16,6 +16,11 @@ public:
     bool KeyDown(show::Key key) override;
     std::uint32_t WallMs() override;
 
+protected:
+    // Each key that went down, as PumpEvents takes the events in: for modes
+    // that add keys of the player's own. The scripts see only KeyDown.
+    virtual void KeyPressed(SDLKey key) { (void)key; }
+
 private:
     // SDL's key state array: it changes only inside PumpEvents.
     const Uint8* keys_;

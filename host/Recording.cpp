@@ -173,11 +173,11 @@ int Recording::Run(show::Context& context, const std::string& musicFile)
     // an exit runs END blocks as a return does, an error is reported.
     RunRules rules;
     rules.exitEndsProcess = false;
-    rules.errorsEndRun = true;
+    rules.reportErrors = true;
     const RunResult run = RunScript(context, rules);
     signalContext = nullptr;
 
-    int status = run.status;
+    int status = run.end == RunEnd::Failed ? 1 : run.status;
     if (endingSignal != 0)
         status = 128 + endingSignal;
     if (!Finish(&error)) {

@@ -7,6 +7,10 @@
 
 #include <perliol.h>
 
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
 namespace host {
 
 namespace {
@@ -24,9 +28,9 @@ void LineBufferPerlStdout(pTHX)
 }
 
 // main's result as an integer: the runtime's own conversion (undef 0, 2.7 2,
-// a string its leading number). *died tells whether an error ended main when
-// catchErrors asked for errors to come back here.
-int CallMain(pTHX_ const show::Context& context, bool catchErrors, bool* died)
+// a string its leading number). With catchErrors an error inside main ends
+// the call instead of the script, and *error receives its message.
+int CallMain(pTHX_ const show::Context& context, bool catchErrors, std::string* error)
 {
     SV* ready = newRV_noinc(newSV(0));
     sv_setref_pv(ready, nullptr, INT2PTR(void*, static_cast<IV>(context.windowReady)));
@@ -41,28 +45,70 @@ int CallMain(pTHX_ const show::Context& context, bool catchErrors, bool* died)
     PUSHs(sv_2mortal(ready));
     PUTBACK;
 
-    // Without catchErrors no G_EVAL: an error inside the show is not the
+    // Without catchErrors, no G_EVAL: an error inside the show is not the
     // host's to handle; the runtime prints it and unwinds to the frame
     // CallMainCaught set up.
-    const int count = call_pv("main", G_SCALAR | (catchErrors ? G_EVAL : 0));
+    const int count = call_pv("main", catchErrors ? G_SCALAR | G_EVAL : G_SCALAR);
 
     SPAGAIN;
     int result = 0;
     if (count > 0)
         result = static_cast<int>(POPi);
-    *died = catchErrors && SvTRUE(ERRSV);
-    if (*died) {
-        // The message exactly as the runtime prints an uncaught error.
-        STRLEN length;
-        const char* message = SvPV(ERRSV, length);
-        PerlIO_write(PerlIO_stderr(), message, length);
-        PerlIO_flush(PerlIO_stderr());
-        result = 1;
-    }
     PUTBACK;
+    if (catchErrors && SvTRUE(ERRSV)) {
+        STRLEN length = 0;
+        const char* text = SvPV(ERRSV, length);
+        error->assign(text, length);
+    }
     FREETMPS;
     LEAVE;
     return result;
+}
+
+// The runtime's __DIE__ hook while main.pl is compiled and its top level
+// runs: keeps the message of an error that is about to end the script (one
+// raised outside any eval or require), then lets the runtime go on as usual.
+// A compile failure never reaches an eval the host could wrap around it.
+void RecordError(pTHX_ CV* cv)
+{
+    dXSARGS;
+    if (items > 0 && !PL_in_eval) {
+        STRLEN length = 0;
+        const char* text = SvPV(ST(0), length);
+        static_cast<std::string*>(CvXSUBANY(cv).any_ptr)->assign(text, length);
+    }
+    XSRETURN_EMPTY;
+}
+
+// Installs RecordError as the __DIE__ hook; the returned sub is held until
+// RemoveErrorRecorder.
+CV* InstallErrorRecorder(pTHX_ std::string* error)
+{
+    CV* recorder = newXS(nullptr, RecordError, kHostFile);
+    CvXSUBANY(recorder).any_ptr = error;
+    PL_diehook = newRV_inc(reinterpret_cast<SV*>(recorder));
+    return recorder;
+}
+
+// Takes the hook away again, unless the script has put a __DIE__ handler of
+// its own in its place.
+void RemoveErrorRecorder(pTHX_ CV* recorder)
+{
+    if (PL_diehook && SvROK(PL_diehook) && SvRV(PL_diehook) == reinterpret_cast<SV*>(recorder)) {
+        SV* hook = PL_diehook;
+        PL_diehook = nullptr;
+        SvREFCNT_dec(hook);
+    }
+    SvREFCNT_dec(reinterpret_cast<SV*>(recorder));
+}
+
+// The message for a main.pl that failed without telling why through the
+// hook: the runtime reports a missing script directly.
+std::string CompileFailure(const char* scriptName)
+{
+    if (access(scriptName, R_OK) != 0)
+        return std::string("Can't open perl script \"") + scriptName + "\": " + std::strerror(errno) + "\n";
+    return std::string(scriptName) + " did not compile (see standard error)\n";
 }
 
 // How a run ends that a binding call ended (ending is not None).
@@ -82,11 +128,13 @@ RunResult CallMainCaught(pTHX_ show::Context& context, const RunRules& rules)
     int jumped = 0;
     JMPENV_PUSH(jumped);
     if (jumped == 0) {
-        bool died = false;
-        result.status = CallMain(aTHX_ context, rules.errorsEndRun, &died);
-        if (died)
-            result.end = RunEnd::Died;
+        result.status = CallMain(aTHX_ context, rules.reportErrors, &result.error);
         JMPENV_POP;
+        if (!result.error.empty()) {
+            result.end = RunEnd::Failed;
+            result.status = 0;
+            std::fputs(result.error.c_str(), stderr);
+        }
         return result;
     }
     JMPENV_POP;
@@ -155,15 +203,26 @@ RunResult RunScript(show::Context& context, const RunRules& rules)
 
     // A binding call in the script's top level or a BEGIN block can end the
     // run too (the runtime lands in perl_parse or perl_run); main is then
-    // not called.
-    perl_parse(interpreter, RegisterModules, 2, arguments, nullptr);
-    if (context.ending == show::Context::Ending::None)
+    // not called. So does a failure when errors are reported.
+    std::string error;
+    CV* recorder = rules.reportErrors ? InstallErrorRecorder(aTHX_ &error) : nullptr;
+    const int parsed = perl_parse(interpreter, RegisterModules, 2, arguments, nullptr);
+    const bool compiled = parsed == 0 || !rules.reportErrors;
+    if (compiled && context.ending == show::Context::Ending::None)
         perl_run(interpreter);
+    if (recorder)
+        RemoveErrorRecorder(aTHX_ recorder);
+
     RunResult result;
-    if (context.ending == show::Context::Ending::None)
-        result = CallMainCaught(aTHX_ context, rules);
-    else
+    if (context.ending != show::Context::Ending::None) {
         result.end = EndedBy(context.ending);
+    } else if (!compiled || !error.empty()) {
+        // The runtime has printed the message already.
+        result.end = RunEnd::Failed;
+        result.error = error.empty() ? CompileFailure(scriptName) : error;
+    } else {
+        result = CallMainCaught(aTHX_ context, rules);
+    }
 
     perl_destruct(interpreter);
     perl_free(interpreter);

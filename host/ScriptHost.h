@@ -10,6 +10,8 @@
 
 #include "bindings/Context.h"
 
+#include <string>
+
 namespace host {
 
 // The runtime's process-level set-up and tear-down, once per process around
@@ -28,12 +30,13 @@ enum class RunEnd {
     Closed,    // the window was asked to close (glPumpEvents); status 0
     Stopped,   // StopScript ended it (an interrupt hook); status 0
     Exited,    // the script called exit, or an error ended it; status is Perl's
-    Died,      // an uncaught error ended main (RunRules::errorsEndRun); status 1
+    Failed,    // (RunRules::reportErrors) main.pl did not compile or an error ended it
 };
 
 struct RunResult {
     RunEnd end = RunEnd::Returned;
     int status = 0;
+    std::string error;  // RunEnd::Failed: Perl's message, with file and line
 };
 
 struct RunRules {
@@ -42,11 +45,12 @@ struct RunRules {
     // runtime ends. Otherwise the run ends as after a return (END blocks run)
     // and reports RunEnd::Exited.
     bool exitEndsProcess = true;
-    // An uncaught error inside main prints its message as the runtime would
-    // and ends the run as after a return (END blocks run), reporting
-    // RunEnd::Died: a caller that must finish its work after the script (a
-    // recording) needs to tell it from an exit.
-    bool errorsEndRun = false;
+    // An error that would end the script (main.pl does not compile, its top
+    // level dies, or main dies) ends the run with RunEnd::Failed and Perl's
+    // message instead, which is also printed on standard error. The script's
+    // END blocks run and its objects are destroyed as after a return. main is
+    // then called as in an eval ($^S is true inside it).
+    bool reportErrors = false;
 };
 
 // One run of "main.pl" in the working directory against context, which must

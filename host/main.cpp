@@ -4,6 +4,7 @@
 #include "host/Recording.h"
 #include "host/ScriptHost.h"
 #include "host/Stages.h"
+#include "host/Watch.h"
 
 #include <SDL.h>
 #include <cstdio>
@@ -58,8 +59,7 @@ int main(int argc, char** argv, char** env)
     } else {
         host::RestoreTerminationSignals();
         host::ScriptRuntime runtime(&argc, &argv, &env);
-        const host::RunResult run = host::RunScript(context);
-        result = run.status;
+        result = settings.watch ? host::RunWatching(context, kMusicFile) : host::RunScript(context).status;
     }
 
     // The effect objects went with the run; the music goes before the

@@ -16,3 +16,16 @@ target_link_libraries(audio_stage_tests PRIVATE testsupport GTest::gtest_main)
 add_dependencies(audio_stage_tests showplayer fixtures)
 add_test(NAME audio.stage COMMAND audio_stage_tests)
 set_tests_properties(audio.stage PROPERTIES LABELS script)
+
+# The clock on a private PulseAudio server (the tests start and end it), also
+# through restarts of the server.
+add_executable(audio_pulse_tests
+  ${CMAKE_CURRENT_SOURCE_DIR}/audio/AudioSupport.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/audio/PulseServer.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/audio/SyncProbe.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/audio/PulseSyncTest.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/audio/PulseRestartTest.cpp)
+target_link_libraries(audio_pulse_tests PRIVATE showaudio testsupport GTest::gtest_main)
+add_dependencies(audio_pulse_tests fixtures)
+add_test(NAME audio.pulse COMMAND audio_pulse_tests)
+set_tests_properties(audio.pulse PROPERTIES LABELS unit)

@@ -2,7 +2,7 @@
 // plays on SDL's dummy driver, and compares it with the wall clock (step
 // jitter) and with the device's consumed-sample count (drift).
 // Usage: clock_bench <music.mp3> [seconds=20] [interval_us=2000]
-#include "audio/Music.h"
+#include "audio/Player.h"
 
 #include <algorithm>
 #include <cmath>
@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <unistd.h>
+#include <string>
 #include <vector>
 
 namespace {
@@ -69,28 +70,29 @@ int main(int argc, char** argv)
     const double seconds = argc > 2 ? std::atof(argv[2]) : 20.0;
     const int intervalUs = argc > 3 ? std::atoi(argv[3]) : 2000;
     setenv("SDL_AUDIODRIVER", "dummy", 1);
-    if (!music::Init(kRate)) {
-        std::fprintf(stderr, "no audio output\n");
+    std::string error;
+    auto player = music::Player::Create(kRate, &error);
+    if (!player) {
+        std::fprintf(stderr, "no audio output: %s\n", error.c_str());
         return 1;
     }
-    music::Stream* stream = music::StreamOpen(argv[1]);
-    const int channel = music::StreamPlayPaused(stream);
-    music::StreamSetTime(stream, kStartMs);
+    player->Open(argv[1]);
+    player->Seek(kStartMs);
 
     std::vector<music::DeviceBuffer> buffers;
     buffers.reserve(static_cast<std::size_t>(seconds * kRate / 256) + 1000);
     std::vector<Reading> readings;
     readings.reserve(static_cast<std::size_t>(seconds * 1e6 / intervalUs) + 1000);
-    music::TraceDevice(&buffers);
-    music::SetPaused(channel, false);
+    player->TraceDevice(&buffers);
+    player->Start();
     const long long end = NowNs() + static_cast<long long>(seconds * 1e9);
     long preempted = 0;
     bool backwards = false;
     double lastExact = 0.0;
     while (NowNs() < end) {
         const long long before = NowNs();
-        const double exact = music::StreamGetTimeExact(stream);
-        const int ms = music::StreamGetTime(stream);
+        const double exact = player->PositionExact();
+        const int ms = player->Position();
         const long long after = NowNs();
         backwards = backwards || exact < lastExact;
         lastExact = exact;
@@ -100,9 +102,9 @@ int main(int argc, char** argv)
             ++preempted;
         usleep(static_cast<useconds_t>(intervalUs));
     }
-    music::TraceDevice(nullptr);
-    const double latency = music::DeviceLatencyFrames();
-    music::Close();
+    player->TraceDevice(nullptr);
+    const double latency = player->DeviceLatencyFrames();
+    player.reset();
 
     // Drift: the consumed-sample count, less the device buffer, on the line
     // through the callbacks on either side of the reading.

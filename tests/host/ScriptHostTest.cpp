@@ -113,4 +113,44 @@ END { print "end\n" }
                                       &out);
     EXPECT_EQ(early.end, host::RunEnd::Stopped);
     EXPECT_EQ(out, "end\n");
+
+    // Errors reported instead of ending the script: the run fails with
+    // Perl's message; what does not end the script is no failure.
+    host::RunRules report;
+    report.exitEndsProcess = false;
+    report.reportErrors = true;
+    const struct {
+        const char* script;  // null: no main.pl at all
+        host::RunEnd end;
+        const char* error;   // a part of the message
+        const char* out;
+    } errors[] = {
+        {"sub main {\n    my $x = ;\n}\nEND { print \"end\\n\" }", host::RunEnd::Failed,
+         "syntax error at main.pl line 2, near \"= ;\"", ""},
+        {"use NoSuchModuleHere;\nsub main { 1 }", host::RunEnd::Failed,
+         "BEGIN failed--compilation aborted at main.pl line 1.", ""},
+        {nullptr, host::RunEnd::Failed, "Can't open perl script \"main.pl\": No such file", ""},
+        {"print \"top\\n\";\ndie \"at the top\\n\";\nsub main { print \"main\\n\" }", host::RunEnd::Failed,
+         "at the top\n", "top\n"},
+        {"sub main { die { code => 3 } if $_[0]; 1 }\nEND { print \"end\\n\" }", host::RunEnd::Failed, "HASH(0x",
+         "end\n"},
+        {"sub main {\n    die \"in main\";\n}", host::RunEnd::Failed, "in main at main.pl line 2.\n", ""},
+        {"eval { die \"caught\\n\" };\nsub main { eval { die \"caught too\\n\" }; print \"main\\n\"; 3 }",
+         host::RunEnd::Returned, "", "main\n"},
+        {"sub main { exit 4 }", host::RunEnd::Exited, "", ""},
+    };
+    for (const auto& e : errors) {
+        SCOPED_TRACE(e.script ? e.script : "no main.pl");
+        if (!e.script) {
+            unlink((dir_ / "main.pl").c_str());
+            testing::internal::CaptureStdout();
+        }
+        const host::RunResult run = e.script ? Run(e.script, &out, report) : host::RunScript(context_, report);
+        if (!e.script)
+            out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(run.end, e.end);
+        EXPECT_NE(run.error.find(e.error), std::string::npos) << run.error;
+        EXPECT_EQ(run.error.empty(), e.end != host::RunEnd::Failed) << run.error;
+        EXPECT_EQ(out, e.out);
+    }
 }

@@ -126,7 +126,9 @@ awk -v b="$brightness" 'BEGIN { exit !(b > 0.03) }' || fail "frozen clock: the f
 press Escape
 wait_end 10
 [ "$status" = 0 ] || fail "frozen clock: status $status, expected 0"
-grep -q 'main.pl: the music clock stands still at .* ms; following the wall clock' "$work/err" ||
+# (The player hands a device that stopped calling over to the wall clock
+# itself, and says so; the show's own fallback covers a clock frozen otherwise.)
+grep -qE 'main.pl: the music clock stands still at .* ms; following the wall clock|music: sound lost' "$work/err" ||
     fail "frozen clock: no word of it on standard error: $(cat "$work/err")"
 
 [ $failures -eq 0 ] && echo "PASS" || exit 1

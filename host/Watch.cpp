@@ -1,0 +1,177 @@
+// Watch mode: the show runs again whenever a file of its folder changes, and
+// an error shows in the window until the next change.
+#include "host/Watch.h"
+
+#include "host/LiveFrontEnd.h"
+#include "host/ScriptHost.h"
+#include "host/Watcher.h"
+#include "render/TextPainter.h"
+
+#include <SDL.h>
+#include <chrono>
+#include <cstdio>
+
+namespace host {
+
+namespace {
+
+constexpr const char* kErrorHint = "Save a change to any file of the show to run it again. Escape ends the player.";
+// Pause between two frames of the error screen: it changes only with the
+// overlay, and a change is noticed within it.
+constexpr Uint32 kErrorFramePauseMs = 15;
+// The overlay's frame rate is counted over at least this long.
+constexpr std::chrono::milliseconds kRateWindow{500};
+
+// Live play plus the author's overlay: F1 switches it on and off (the key is
+// the player's own; scripts test only their four keys), and it is drawn over
+// each frame just before it is shown.
+class WatchFrontEnd : public LiveFrontEnd {
+public:
+    WatchFrontEnd(show::Context& context, render::TextPainter& painter) : context_(context), painter_(painter) {}
+
+    void SwapBuffers() override
+    {
+        CountFrame();
+        if (overlay_)
+            painter_.DrawOverlay(OverlayText(), context_.width, context_.height);
+        LiveFrontEnd::SwapBuffers();
+    }
+
+    void SetReloads(int reloads) { reloads_ = reloads; }
+    // Whether Escape went down since the last call.
+    bool TakeEscape()
+    {
+        const bool pressed = escape_;
+        escape_ = false;
+        return pressed;
+    }
+
+protected:
+    void KeyPressed(SDLKey key) override
+    {
+        if (key == SDLK_F1)
+            overlay_ = !overlay_;
+        else if (key == SDLK_ESCAPE)
+            escape_ = true;
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    void CountFrame()
+    {
+        const Clock::time_point now = Clock::now();
+        if (frames_++ == 0)
+            since_ = now;
+        const auto elapsed = now - since_;
+        if (elapsed >= kRateWindow) {
+            rate_ = (frames_ - 1) / std::chrono::duration<double>(elapsed).count();
+            frames_ = 1;
+            since_ = now;
+        }
+    }
+
+    // "m:ss.mmm  fps  reload count"
+    std::string OverlayText() const
+    {
+        const int ms = context_.clock ? context_.clock->Position() : 0;
+        char text[96];
+        std::snprintf(text, sizeof text, "%d:%02d.%03d   %.1f fps   reload %d", ms / 60000, ms / 1000 % 60, ms % 1000,
+                      rate_, reloads_);
+        return text;
+    }
+
+    show::Context& context_;
+    render::TextPainter& painter_;
+    bool overlay_ = false;
+    bool escape_ = false;
+    int reloads_ = 0;
+    int frames_ = 0;
+    double rate_ = 0.0;
+    Clock::time_point since_;
+};
+
+// Takes the folder's change and opens the music again when it was among it.
+void TakeChange(show::Context& context, BackgroundWatch& watch, const char* musicFile)
+{
+    FolderChange change;
+    if (watch.Take(&change) && change.music && context.player)
+        context.player->Reopen(musicFile);
+}
+
+// Shows the error until the next change of the folder (-1: run the show
+// again) or until the author leaves (the player's status, 1).
+int ShowError(show::Context& context, BackgroundWatch& watch, WatchFrontEnd& frontEnd,
+              render::TextPainter& painter, const std::string& message, const char* musicFile)
+{
+    frontEnd.TakeEscape();
+    for (;;) {
+        // No script runs to take the request; a change made while this
+        // screen shows must not stop the next run at its first call.
+        context.interruptRequested.store(false);
+        FolderChange change;
+        if (watch.Take(&change)) {
+            if (change.music && context.player)
+                context.player->Reopen(musicFile);
+            return -1;
+        }
+        painter.DrawErrorScreen(message, kErrorHint, context.width, context.height);
+        frontEnd.SwapBuffers();
+        if (frontEnd.PumpEvents() || frontEnd.TakeEscape())
+            return 1;
+        SDL_Delay(kErrorFramePauseMs);
+    }
+}
+
+}  // namespace
+
+int RunWatching(show::Context& context, const char* musicFile)
+{
+    render::TextPainter painter;
+    std::string error;
+    if (!painter.Open(render::kFontFile, &error))
+        std::fprintf(stderr, "showplayer: %s; errors show on standard error only\n", error.c_str());
+
+    BackgroundWatch watch;
+    if (!watch.Start(".", musicFile, [&context] { context.RequestInterrupt(); }, &error)) {
+        std::fprintf(stderr, "showplayer: %s\n", error.c_str());
+        return 1;
+    }
+
+    // The front end draws with the painter: both go before the caller closes
+    // the window.
+    std::unique_ptr<show::FrontEnd> live = std::move(context.frontEnd);
+    auto* frontEnd = new WatchFrontEnd(context, painter);
+    context.frontEnd.reset(frontEnd);
+    context.interruptHook = StopScript;
+    context.interruptData = &context;
+
+    RunRules rules;
+    rules.exitEndsProcess = false;
+    rules.reportErrors = true;
+    int status = 0;
+    for (int reloads = 0;; ++reloads) {
+        frontEnd->SetReloads(reloads);
+        const RunResult run = RunScript(context, rules);
+        if (run.end == RunEnd::Stopped) {
+            TakeChange(context, watch, musicFile);
+            continue;
+        }
+        if (run.end == RunEnd::Failed) {
+            status = ShowError(context, watch, *frontEnd, painter, run.error, musicFile);
+            if (status < 0)
+                continue;
+        } else {
+            status = run.status;
+        }
+        break;
+    }
+
+    watch.Stop();
+    context.interruptHook = nullptr;
+    context.interruptData = nullptr;
+    context.frontEnd = std::move(live);
+    return status;
+}
+
+}  // namespace host

@@ -1,0 +1,291 @@
+// Follows a show folder with inotify and tells, once per burst of events, that
+// its files changed.
+#include "host/Watcher.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <dirent.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace host {
+
+namespace {
+
+// Events on a followed folder. IN_MODIFY and IN_CREATE only extend a burst
+// that a finished write, a rename or a removal began: a file is read after
+// its writer closed it, never half-written.
+constexpr uint32_t kFolderEvents = IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_CREATE | IN_DELETE |
+                                   IN_MODIFY | IN_ONLYDIR;
+
+// Name endings of the files editors keep beside the one they edit.
+constexpr const char* kIgnoredEndings[] = {
+    "~",                              // backups
+    ".swp", ".swo", ".swx", ".swpx",  // swap files
+    ".kate-swp",
+    "___jb_tmp___", "___jb_old___",   // safe-write temporaries and backups
+};
+
+bool EndsWith(const std::string& text, const char* ending)
+{
+    const std::size_t n = std::strlen(ending);
+    return text.size() >= n && text.compare(text.size() - n, n, ending) == 0;
+}
+
+std::string Join(const std::string& folder, const std::string& name)
+{
+    return folder.empty() ? name : folder + "/" + name;
+}
+
+}  // namespace
+
+bool IgnoredName(const std::string& name)
+{
+    if (name.empty() || name[0] == '.')
+        return true;  // hidden files and folders: lock files, version control
+    // An autosave file (#name#), and the all-digit probe file an editor
+    // writes to learn whether the folder is writable.
+    if (name.size() > 1 && name.front() == '#' && name.back() == '#')
+        return true;
+    if (std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return true;
+    for (const char* ending : kIgnoredEndings)
+        if (EndsWith(name, ending))
+            return true;
+    return false;
+}
+
+Watcher::~Watcher()
+{
+    if (fd_ >= 0)
+        close(fd_);
+    if (wakeFd_ >= 0)
+        close(wakeFd_);
+}
+
+bool Watcher::Start(const std::string& folder, const std::string& musicName, std::string* error)
+{
+    fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (fd_ < 0 || wakeFd_ < 0) {
+        *error = std::string("cannot follow file changes: ") + std::strerror(errno);
+        return false;
+    }
+    root_ = folder;
+    musicName_ = musicName;
+    Follow("", false);
+    if (folders_.empty()) {
+        *error = "cannot follow " + folder + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+// Follows a folder and the folders under it. A folder that appeared while the
+// show ran may have received files before its watch existed; with countFiles
+// those count as a change.
+void Watcher::Follow(const std::string& relative, bool countFiles)
+{
+    const std::string path = relative.empty() ? root_ : root_ + "/" + relative;
+    const int wd = inotify_add_watch(fd_, path.c_str(), kFolderEvents);
+    if (wd < 0)
+        return;
+    folders_[wd] = relative;
+
+    DIR* dir = opendir(path.c_str());
+    if (!dir)
+        return;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name[0] == '.')
+            continue;  // hidden folders (version control) and files
+        bool isDir = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN) {
+            struct stat st;
+            isDir = stat((path + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        }
+        const std::string child = Join(relative, name);
+        if (isDir)
+            Follow(child, countFiles);
+        else if (countFiles && !IgnoredName(name))
+            Count(child == musicName_);
+    }
+    closedir(dir);
+}
+
+// Stops following a folder that moved away and every folder under it.
+void Watcher::Forget(const std::string& relative)
+{
+    for (auto it = folders_.begin(); it != folders_.end();) {
+        const std::string& path = it->second;
+        if (path == relative || path.compare(0, relative.size() + 1, relative + "/") == 0) {
+            inotify_rm_watch(fd_, it->first);
+            it = folders_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+// A counted event: begins a burst or extends the one under way.
+void Watcher::Count(bool music)
+{
+    const Clock::time_point now = Clock::now();
+    if (!pending_) {
+        pending_ = true;
+        change_ = FolderChange{};
+        burstStart_ = now;
+    }
+    lastEvent_ = now;
+    change_.music = change_.music || music;
+}
+
+void Watcher::ReadEvents()
+{
+    alignas(inotify_event) char buffer[16 * 1024];
+    for (;;) {
+        const ssize_t n = read(fd_, buffer, sizeof buffer);
+        if (n <= 0)
+            return;  // EAGAIN: nothing more queued
+        for (const char* p = buffer; p < buffer + n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(p);
+            p += sizeof(inotify_event) + event->len;
+
+            if (event->mask & IN_Q_OVERFLOW) {
+                Count(true);  // events were lost: anything may have changed
+                continue;
+            }
+            if (event->mask & IN_IGNORED) {
+                folders_.erase(event->wd);
+                continue;
+            }
+            const auto folder = folders_.find(event->wd);
+            if (folder == folders_.end() || event->len == 0)
+                continue;
+            const std::string name = event->name;
+            const std::string relative = Join(folder->second, name);
+
+            if (event->mask & IN_ISDIR) {
+                if (name[0] == '.')
+                    continue;
+                if (event->mask & IN_CREATE) {
+                    Follow(relative, true);
+                } else if (event->mask & IN_MOVED_TO) {
+                    Follow(relative, false);
+                    Count(musicName_.compare(0, relative.size() + 1, relative + "/") == 0);
+                } else if (event->mask & (IN_MOVED_FROM | IN_DELETE)) {
+                    Forget(relative);
+                    Count(musicName_.compare(0, relative.size() + 1, relative + "/") == 0);
+                }
+                continue;
+            }
+            if (IgnoredName(name))
+                continue;
+            const bool music = relative == musicName_;
+            if (event->mask & (IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE))
+                Count(music);
+            else if (pending_)
+                Count(music);  // IN_CREATE, IN_MODIFY: a write still going on
+        }
+    }
+}
+
+int Watcher::MillisecondsLeft() const
+{
+    const Clock::time_point due = std::min(lastEvent_ + kQuietPeriod, burstStart_ + kLongestBurst);
+    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(due - Clock::now()).count();
+    return left <= 0 ? 0 : static_cast<int>((left + 999) / 1000);
+}
+
+bool Watcher::Poll(FolderChange* change)
+{
+    if (fd_ < 0)
+        return false;
+    ReadEvents();
+    if (!pending_ || MillisecondsLeft() > 0)
+        return false;
+    pending_ = false;
+    *change = change_;
+    return true;
+}
+
+bool Watcher::Wait(int timeoutMs, FolderChange* change)
+{
+    if (fd_ < 0)
+        return false;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    for (;;) {
+        if (Poll(change))
+            return true;
+        int wait = pending_ ? MillisecondsLeft() : -1;
+        if (timeoutMs >= 0) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0)
+                return false;
+            wait = wait < 0 ? static_cast<int>(left) : std::min(wait, static_cast<int>(left));
+        }
+        pollfd fds[2] = {{fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        if (poll(fds, 2, wait) < 0 && errno != EINTR)
+            return false;
+        if (fds[1].revents & POLLIN) {
+            uint64_t count;
+            (void)!read(wakeFd_, &count, sizeof count);
+            return false;
+        }
+    }
+}
+
+void Watcher::Wake()
+{
+    const uint64_t one = 1;
+    if (wakeFd_ >= 0)
+        (void)!write(wakeFd_, &one, sizeof one);
+}
+
+// ---------------------------------------------------------------------------
+
+BackgroundWatch::~BackgroundWatch() { Stop(); }
+
+bool BackgroundWatch::Start(const std::string& folder, const std::string& musicName,
+                            std::function<void()> onChange, std::string* error)
+{
+    if (!watcher_.Start(folder, musicName, error))
+        return false;
+    thread_ = std::thread([this, onChange = std::move(onChange)] {
+        while (!stop_.load()) {
+            FolderChange change;
+            if (!watcher_.Wait(-1, &change))
+                continue;
+            if (change.music)
+                music_.store(true);
+            changed_.store(true);
+            onChange();
+        }
+    });
+    return true;
+}
+
+void BackgroundWatch::Stop()
+{
+    if (!thread_.joinable())
+        return;
+    stop_.store(true);
+    watcher_.Wake();
+    thread_.join();
+}
+
+bool BackgroundWatch::Take(FolderChange* change)
+{
+    if (!changed_.exchange(false))
+        return false;
+    change->music = music_.exchange(false);
+    return true;
+}
+
+}  // namespace host

@@ -1,0 +1,358 @@
+// Watch mode through the real player on real files: saves reload the show
+// once each with the music going on, the old script's GL objects are gone,
+// errors show in the window until the next save, and the author's overlay
+// comes and goes with F1. Each test runs on an X server of its own whose
+// screen is the player's window.
+#include "tests/support/Pictures.h"
+#include "tests/support/Player.h"
+#include "tests/watch/LivePlayer.h"
+#include "tools/Scene3ds.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+using namespace testing_support;
+
+constexpr int kWidth = 800;
+constexpr int kHeight = 600;
+// Seconds to wait for something the player does within a fraction of one: a
+// machine busy with other tests may be slow, never this slow.
+constexpr double kPatience = 15;
+// Seconds to go on watching for a second reload that must not come.
+constexpr double kAfterglow = 0.6;
+
+const std::vector<std::string> kWatchArgs = {"-w", "--watch"};
+
+// The test shows pause 10 ms a frame: a player drawing as fast as it can
+// would hold up the tests that run beside it.
+//
+// A show named `name`: every frame it fills the window with the picture at
+// `picture` (or a blue square), and it prints "first NAME POS" after its first
+// frame and "last NAME POS" from its END block, POS being the music position
+// it read last. `frame` is extra Perl run inside the frame loop.
+std::string Show(const std::string& name, const std::string& picture = "", const std::string& frame = "")
+{
+    const std::string source = picture.empty() ? "imagedata => \"\\x00\\x00\\xff\\xff\" x 256, width => 16, height => 16"
+                                               : "image => '" + picture + "'";
+    return R"(use strict; use warnings;
+my $pos = -1;
+sub main {
+    OpenGL::boot_OpenGL();
+    Image::boot_Image();
+    my $fill = Image->new;
+    OpenGL::glStartSound();
+    for (my $frames = 0; ; ++$frames) {
+        OpenGL::glPumpEvents();
+        return 0 if OpenGL::glEscPressed();
+        $pos = OpenGL::glGetSoundPos();
+        OpenGL::glClear();
+        $fill->SetParams({)" + source + R"(, x => 0, y => 0, alignh => 1, alignv => 1,
+                          size => 4, alpha => 1, r => 1, g => 1, b => 1});
+        $fill->Render($pos);
+        OpenGL::SwapBuffers();
+        print "first )" + name + R"( $pos\n" if $frames == 0;
+        select(undef, undef, undef, 0.01);
+        )" + frame + R"(
+    }
+}
+END { print "last )" + name + R"( $pos\n" }
+1;
+)";
+}
+
+// The number after "PREFIX" in the line.
+int Number(const std::string& line, const std::string& prefix) { return std::atoi(line.c_str() + prefix.size()); }
+
+// A show folder with music and the given main.pl.
+struct Folder : TempDir {
+    explicit Folder(const std::string& mainPl, const std::string& music = "tone.mp3")
+    {
+        Copy(Fixture(music), "derure.mp3");
+        Write("main.pl", mainPl);
+    }
+};
+
+// Waits until the screen satisfies the check (a frame takes a moment to get
+// there after the line that announced it).
+bool ScreenBecomes(const std::function<bool(const ScreenShot&)>& check)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(kPatience);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (check(ScreenShot(kWidth, kHeight)))
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+bool CentreIs(const ScreenShot& shot, const Rgba& colour) { return ColorNear(shot.At(kWidth / 2, kHeight / 2), colour, 8); }
+
+// The error screen: its dark background in the corner, and text (pixels far
+// from the background) in the top part.
+const Rgba kErrorBackground{41, 8, 8, 255};
+bool ShowsError(const ScreenShot& shot)
+{
+    return ColorNear(shot.At(kWidth - 2, kHeight - 2), kErrorBackground, 4) &&
+           shot.CountUnlike(kErrorBackground, 60, 0, 0, kWidth, kHeight / 3) > 200;
+}
+
+int CountLines(const LivePlayer& player, const std::string& prefix)
+{
+    int n = 0;
+    for (const std::string& line : player.Lines())
+        n += line.compare(0, prefix.size(), prefix) == 0;
+    return n;
+}
+
+TEST(Watch, ReloadGoesOnFromTheMusicPositionOfTheOldScript)
+{
+    Folder dir(Show("one"));
+    LivePlayer player(dir, kWatchArgs);
+    ASSERT_GE(player.WaitForLine("first one", kPatience), 0) << player.Err();
+    player.Drain(0.7);
+    dir.Write("main.pl", Show("two"));
+    const int first = player.WaitForLine("first two", kPatience);
+    ASSERT_GE(first, 0) << player.Err();
+    const int last = player.WaitForLine("last one", 0);
+    ASSERT_GE(last, 0) << "the old script's END block did not run";
+    EXPECT_LT(last, first);
+    const int lastPos = Number(player.Lines()[static_cast<std::size_t>(last)], "last one ");
+    EXPECT_GT(lastPos, 0) << "the music did not play";
+    EXPECT_GE(Number(player.Lines()[static_cast<std::size_t>(first)], "first two "), lastPos);
+    EXPECT_TRUE(player.Running());
+}
+
+TEST(Watch, EachEditorSaveReloadsOnce)
+{
+    const struct {
+        const char* name;
+        std::function<void(const TempDir&, const std::string&)> save;
+    } saves[] = {
+        {"in place", [](const TempDir& d, const std::string& text) { d.Write("main.pl", text); }},
+        {"new file renamed over",
+         [](const TempDir& d, const std::string& text) {
+             d.Write(".main.pl.new", text);
+             std::filesystem::rename(d / ".main.pl.new", d / "main.pl");
+         }},
+        {"delete and create",
+         [](const TempDir& d, const std::string& text) {
+             std::filesystem::remove(d / "main.pl");
+             d.Write("main.pl", text);
+         }},
+    };
+    Folder dir(Show("v0"));
+    LivePlayer player(dir, kWatchArgs);
+    ASSERT_GE(player.WaitForLine("first v0", kPatience), 0) << player.Err();
+    int version = 0;
+    for (const auto& s : saves) {
+        SCOPED_TRACE(s.name);
+        const std::string name = "v" + std::to_string(++version);
+        s.save(dir, Show(name));
+        ASSERT_GE(player.WaitForLine("first " + name, kPatience), 0) << player.Err();
+        player.Drain(kAfterglow);
+        EXPECT_EQ(CountLines(player, "first "), version + 1);
+    }
+}
+
+TEST(Watch, ChangedPictureReloadsAndShows)
+{
+    Folder dir(Show("pic", "pics/fill.bmp"));
+    ASSERT_TRUE(WriteBmp(dir / "pics/fill.bmp", 16, 16, SolidPixels(16, 16, kRed)));
+    LivePlayer player(dir, kWatchArgs);
+    const int first = player.WaitForLine("first pic", kPatience);
+    ASSERT_GE(first, 0) << player.Err();
+    EXPECT_TRUE(ScreenBecomes([](const ScreenShot& s) { return CentreIs(s, kRed); }));
+
+    ASSERT_TRUE(WriteBmp(dir / "pics/fill.bmp", 16, 16, SolidPixels(16, 16, kGreen)));
+    ASSERT_GE(player.WaitForLine("first pic", kPatience, static_cast<std::size_t>(first) + 1), 0) << player.Err();
+    EXPECT_TRUE(ScreenBecomes([](const ScreenShot& s) { return CentreIs(s, kGreen); }));
+}
+
+TEST(Watch, ChangedMusicIsOpenedAgain)
+{
+    // The new script asks for a position past the end of the shorter music:
+    // it lands at the end of the file that is there now.
+    Folder dir(Show("long"));
+    LivePlayer player(dir, kWatchArgs);
+    ASSERT_GE(player.WaitForLine("first long", kPatience), 0) << player.Err();
+    dir.Copy(Fixture("mono22.mp3"), ".derure.mp3.new");
+    std::filesystem::rename(dir / ".derure.mp3.new", dir / "derure.mp3");
+    dir.Write("main.pl", "sub main { OpenGL::boot_OpenGL(); OpenGL::glSetSoundPos(30000);"
+                         " print 'seek ', OpenGL::glGetSoundPos(), \"\\n\"; return 0 }");
+    const int seek = player.WaitForLine("seek ", kPatience);
+    ASSERT_GE(seek, 0) << player.Err();
+    EXPECT_LE(Number(player.Lines()[static_cast<std::size_t>(seek)], "seek "), 10000);
+    EXPECT_EQ(player.WaitExit(kPatience), 0);
+}
+
+// An error shows in the window while the player (and its music) goes on;
+// the next save runs the show again.
+TEST(Watch, ErrorScreenUntilTheNextSave)
+{
+    Folder dir("sub main {\n    my $x = ;\n}\n");
+    LivePlayer player(dir, kWatchArgs);
+    EXPECT_TRUE(ScreenBecomes(ShowsError)) << player.Err();
+    player.Drain(0.2);
+    EXPECT_NE(player.Err().find("syntax error at main.pl line 2"), std::string::npos) << player.Err();
+    EXPECT_TRUE(player.Running());
+
+    dir.Write("main.pl", Show("fixed"));
+    ASSERT_GE(player.WaitForLine("first fixed", kPatience), 0) << player.Err();
+    EXPECT_TRUE(ScreenBecomes([](const ScreenShot& s) { return CentreIs(s, kBlue); }));
+
+    dir.Write("main.pl", Show("dying", "", "die \"no frame two\\n\";"));
+    ASSERT_GE(player.WaitForLine("first dying", kPatience), 0) << player.Err();
+    EXPECT_TRUE(ScreenBecomes(ShowsError));
+    player.Drain(0.2);
+    EXPECT_NE(player.Err().find("no frame two"), std::string::npos) << player.Err();
+    EXPECT_TRUE(player.Running());
+}
+
+// Escape and the close button end the player from the error screen, with
+// status 1.
+TEST(Watch, ErrorScreenEndsWithStatusOne)
+{
+    const struct {
+        const char* name;
+        std::function<void(LivePlayer&)> end;
+    } ways[] = {
+        {"Escape", [](LivePlayer& p) { p.PressKey("Escape"); }},
+        {"close button", [](LivePlayer& p) { p.Close(); }},
+    };
+    for (const auto& way : ways) {
+        SCOPED_TRACE(way.name);
+        Folder dir("sub main { die \"at once\\n\" }");
+        LivePlayer player(dir, kWatchArgs);
+        ASSERT_TRUE(ScreenBecomes(ShowsError)) << player.Err();
+        way.end(player);
+        EXPECT_EQ(player.WaitExit(kPatience), 1);
+    }
+}
+
+// The names of GL objects come from a preloaded library that watches the
+// player's glGenTextures and glGenLists and tells, at each swap, which of
+// those names GL still knows.
+TEST(Watch, OldScriptsGlObjectsAreGoneAfterAReload)
+{
+    std::string scene, error;
+    ASSERT_TRUE(scene3ds::BuildScene("camera C pos 0 -20 0 target 0 0 0\nlight L pos 0 -20 0\n"
+                                     "material W texture wood.bmp\nbox B 2 material W uv\nobject B\n",
+                                     &scene, &error))
+        << error;
+    Folder dir(R"(
+sub main {
+    OpenGL::boot_OpenGL(); Image::boot_Image(); Model::boot_Model(); BalTrap::boot_BalTrap();
+    InkStain::boot_InkStain();
+    my @objects = (Image->new, Image->new, Model->new, BalTrap->new, InkStain->new);
+    $objects[0]->SetParams({image => 'images/wood.bmp', size => 1, alpha => 1});
+    $objects[1]->SetParams({imagedata => "\xff" x 16, width => 2, height => 2, size => 1, alpha => 1});
+    $objects[2]->SetParams({fname => 'models/box.3ds', fps => 25});
+    $objects[3]->SetParams({bal => 'images/wood.bmp', zoom => 1, trap_alpha => 1});
+    $objects[4]->SetParams({frontimage => 'images/wood.bmp', stainsize => 1, openangle => 30});
+    for (my $frame = 0; ; ++$frame) {
+        OpenGL::glPumpEvents();
+        $_->Render(10 * $frame) for @objects;
+        OpenGL::SwapBuffers();
+        print "drawn\n" if $frame == 2;
+        select(undef, undef, undef, 0.01);
+    }
+}
+)");
+    dir.Write("models/box.3ds", scene);
+    ASSERT_TRUE(WriteBmp(dir / "images/wood.bmp", 8, 8, QuadrantPixels(8, 8)));
+    const char* preload = std::getenv("LD_PRELOAD");
+    LivePlayer player(dir, kWatchArgs,
+                      {{"LD_PRELOAD", std::string(preload ? preload : "") + " " + GL_NAMES_LIBRARY},
+                       {"ASAN_OPTIONS", std::string(std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "") +
+                                            ":verify_asan_link_order=0"}});
+    const int drawn = player.WaitForLine("drawn", kPatience);
+    ASSERT_GE(drawn, 0) << player.Err();
+    std::string before;
+    for (int i = 0; i <= drawn; ++i)
+        if (player.Lines()[static_cast<std::size_t>(i)].rfind("gl-names ", 0) == 0)
+            before = player.Lines()[static_cast<std::size_t>(i)];
+    // Every kind of object made names, or the probe sees nothing.
+    std::istringstream words(before);
+    std::string word;
+    int textures = 0, lists = 0;
+    bool inLists = false;
+    while (words >> word) {
+        if (word == "lists")
+            inLists = true;
+        else if (std::isdigit(static_cast<unsigned char>(word[0])))
+            ++(inLists ? lists : textures);
+    }
+    EXPECT_GE(textures, 4) << before;
+    EXPECT_GE(lists, 3) << before;
+
+    // The next script swaps before it makes anything: every name GL still
+    // knows then is the old script's.
+    dir.Write("main.pl", "sub main { OpenGL::boot_OpenGL(); OpenGL::SwapBuffers(); print \"first next\\n\";"
+                         " while (1) { OpenGL::SwapBuffers(); select(undef, undef, undef, 0.01) } }");
+    const int first = player.WaitForLine("first next", kPatience);
+    ASSERT_GE(first, 0) << player.Err();
+    std::string after;
+    for (int i = drawn; i < first; ++i)
+        if (player.Lines()[static_cast<std::size_t>(i)].rfind("gl-names ", 0) == 0)
+            after = player.Lines()[static_cast<std::size_t>(i)];
+    EXPECT_EQ(after, "gl-names textures lists");
+}
+
+// A script that catches every error, and never pumps events, still stops at
+// its next call into the player.
+TEST(Watch, ScriptCatchingEveryErrorIsReloaded)
+{
+    Folder dir(R"(
+$SIG{__DIE__} = sub { print "die handler\n" };
+sub main {
+    OpenGL::boot_OpenGL();
+    for (my $frame = 0; ; ++$frame) {
+        eval { eval { OpenGL::SwapBuffers(); 1 } or print "caught: $@"; 1 } or print "caught outside: $@";
+        print "frame\n" if $frame == 0;
+        select(undef, undef, undef, 0.01);
+    }
+}
+END { print "end of the old script\n" }
+)");
+    LivePlayer player(dir, kWatchArgs);
+    ASSERT_GE(player.WaitForLine("frame", kPatience), 0) << player.Err();
+    dir.Write("main.pl", Show("after"));
+    ASSERT_GE(player.WaitForLine("first after", kPatience), 0) << player.Err();
+    EXPECT_EQ(CountLines(player, "caught"), 0);
+    EXPECT_EQ(CountLines(player, "die handler"), 0);
+    EXPECT_EQ(CountLines(player, "end of the old script"), 1);
+}
+
+// F1 lays the overlay over the top-left corner of the show and takes it away
+// again, in watch mode only.
+TEST(Watch, F1TogglesTheOverlay)
+{
+    const auto cornerIsShow = [](const ScreenShot& s) { return s.CountUnlike(kBlue, 8, 0, 0, 200, 40) == 0; };
+    for (const bool watching : {true, false}) {
+        SCOPED_TRACE(watching ? "watching" : "playing");
+        Folder dir(Show("blue"));
+        LivePlayer player(dir, watching ? kWatchArgs : std::vector<std::string>{"-w"});
+        ASSERT_GE(player.WaitForLine("first blue", kPatience), 0) << player.Err();
+        ASSERT_TRUE(ScreenBecomes(cornerIsShow));
+        player.PressKey("F1");
+        if (watching) {
+            EXPECT_TRUE(ScreenBecomes([&](const ScreenShot& s) { return !cornerIsShow(s) && CentreIs(s, kBlue); }));
+            player.PressKey("F1");
+            EXPECT_TRUE(ScreenBecomes(cornerIsShow));
+        } else {
+            player.Drain(kAfterglow);
+            EXPECT_TRUE(cornerIsShow(ScreenShot(kWidth, kHeight)));
+        }
+        player.PressKey("Escape");
+        EXPECT_EQ(player.WaitExit(kPatience), 0);
+    }
+}
+
+}  // namespace
