@@ -109,8 +109,10 @@ check_output escape
 status=
 start_show
 sleep 1
-# 70 s forward in one xdotool run: fourteen presses of 0.15 s each.
-xdotool $(for i in $(seq 14); do echo keydown Right sleep 0.15 keyup Right sleep 0.05; done)
+# 70 s forward in one xdotool run: fourteen presses, and two to spare. On a
+# busy machine a frame can outlast a press or the pause after it, and that
+# press is lost; each is held, and let go, for longer than such a frame.
+xdotool $(for i in $(seq 16); do echo keydown Right sleep 0.2 keyup Right sleep 0.15; done)
 wait_end 8
 [ "$status" = 0 ] || fail "end of music: status $status, expected 0 (did Right seek, did the show end?)"
 check_output "end of music"
