@@ -4,7 +4,7 @@ target_link_libraries(close_window PRIVATE X11)
 
 add_executable(host_tests ${CMAKE_CURRENT_SOURCE_DIR}/host/OptionsTest.cpp ${CMAKE_CURRENT_SOURCE_DIR}/host/StartupTest.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/host/ScriptHostTest.cpp)
-target_link_libraries(host_tests PRIVATE showhost testsupport scene3ds GTest::gtest_main)
+target_link_libraries(host_tests PRIVATE showhost testsupport GTest::gtest_main)
 target_compile_definitions(host_tests PRIVATE CLOSE_WINDOW_TOOL="$<TARGET_FILE:close_window>")
 add_dependencies(host_tests close_window)
 add_test(NAME host.options COMMAND host_tests --gtest_filter=Options*)

@@ -1,7 +1,6 @@
 // Start-up sequence through the real binary: the resolution line, the stage
 // messages, the script host's contract with main.pl and the exit status.
 #include "tests/support/Player.h"
-#include "tools/Scene3ds.h"
 
 #include <gtest/gtest.h>
 
@@ -152,37 +151,6 @@ END { print "end ", ($main::returned // 0), "\n"; print "last words" }
               "last words");
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.status, 5);
-}
-
-// The player's own lines written during the show (a Model mesh compiled in
-// Render) fall between the script's lines where they happened, also on a pipe.
-TEST(StartupScript, NativeAndScriptLinesInterleave)
-{
-    ShowDir dir;
-    std::string scene, error;
-    ASSERT_TRUE(scene3ds::BuildScene("camera Cam pos 0 -20 0 target 0 0 0\nlight Sun pos 0 -20 0\nquad Q 2\nobject Q\n",
-                                     &scene, &error))
-        << error;
-    dir.Write("scene.3ds", scene);
-    dir.Copy(Fixture("tone.mp3"), "derure.mp3");
-    dir.Write("main.pl", R"(print "top\n";
-sub main {
-    Model::boot_Model();
-    my $model = Model->new;
-    $model->SetParams({fname => "scene.3ds"});
-    print "before render\n";
-    $model->Render(0);
-    print "after render\n";
-    return 0;
-}
-END { print "end\n" }
-)");
-    RunOptions options;
-    options.args = {"-w"};
-    options.unsetEnv = {"SDL_VIDEODRIVER"};
-    const RunResult run = RunPlayer(dir, options);
-    EXPECT_EQ(run.out, "using resolution 800x600 32bpp\ntop\nbefore render\nmesh 4 0\nafter render\nend\n");
-    EXPECT_EQ(run.status, 0) << run.err;
 }
 
 // Errors are the runtime's: its message on standard error, a non-zero status,
