@@ -1,6 +1,7 @@
 // The four effect packages as a show sees them, through the real player: boot,
 // new (also into another class), SetParams and Render results, the "mesh"
-// lines a Model prints, usage messages with the script's line, the exit status.
+// lines a Model prints, usage messages with the script's line (and those of
+// the OpenGL package), the exit status.
 #include "tests/support/Pictures.h"
 #include "tests/support/Player.h"
 #include "tools/Scene3ds.h"
@@ -36,8 +37,30 @@ sub main {
         eval { $o->Render(1, 2) }; print $@;
         eval { &{"${p}::Render"}(\5, 0) }; print $@;
     }
+    # Every OpenGL sub checks its argument count too; method syntax counts
+    # the package name as an argument.
+    for my $call ('SwapBuffers(1)', 'glClear(0)', 'glStartSound(1)', 'glGetSoundPos(1)', 'glSetSoundPos()',
+                  'glSetSoundPos(1, 2)', 'glGetTime(undef)', 'glPumpEvents(1)', 'glSpacePressed(1)',
+                  'glEscPressed(1)', 'glRightPressed(1)', 'glLeftPressed(1)', '->glGetTime') {
+        eval "OpenGL::$call" =~ s/::->/->/r; print $@ =~ s/ at .*//sr, "\n";
+    }
     return 7;
 }
+)";
+
+const char kOpenGLUsages[] = R"(Usage: OpenGL::SwapBuffers()
+Usage: OpenGL::glClear()
+Usage: OpenGL::glStartSound()
+Usage: OpenGL::glGetSoundPos()
+Usage: OpenGL::glSetSoundPos(pos_in_ms)
+Usage: OpenGL::glSetSoundPos(pos_in_ms)
+Usage: OpenGL::glGetTime()
+Usage: OpenGL::glPumpEvents()
+Usage: OpenGL::glSpacePressed()
+Usage: OpenGL::glEscPressed()
+Usage: OpenGL::glRightPressed()
+Usage: OpenGL::glLeftPressed()
+Usage: OpenGL::glGetTime()
 )";
 
 std::string Expected(const std::string& p, const char* article, const std::string& firstRender)
@@ -74,7 +97,7 @@ TEST(PackagesScript, EveryEffectPackageThroughThePlayer)
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.out, "using resolution 800x600 32bpp\n" + Expected("BalTrap", "a", "") +
                            Expected("Image", "an", "") + Expected("InkStain", "an", "") +
-                           Expected("Model", "a", "mesh 24 0\nmesh 4 4\n"));
+                           Expected("Model", "a", "mesh 24 0\nmesh 4 4\n") + kOpenGLUsages);
 }
 
 }  // namespace
