@@ -178,11 +178,6 @@ TEST(StartupScript, ScriptErrors)
         EXPECT_EQ(run.signal, 0);
     }
     {
-        const RunResult run = RunScript("sub helper { 1 }\n1;\n");
-        EXPECT_EQ(run.err, "Undefined subroutine &main::main called.\n");
-        EXPECT_NE(run.status, 0);
-    }
-    {
         const RunResult run = RunScript("sub main {\n  my $x = ;\n}\n");
         EXPECT_NE(run.err.find("syntax error at main.pl line 2"), std::string::npos) << run.err;
         EXPECT_NE(run.status, 0);
