@@ -63,6 +63,7 @@ Usage: OpenGL::glLeftPressed()
 Usage: OpenGL::glGetTime()
 )";
 
+// What the loop prints for package p (article "a" or "an" before its name).
 std::string Expected(const std::string& p, const char* article, const std::string& firstRender)
 {
     std::string text = p + " boot 1\n" + p + " " + p + " same Sub Sub\n" + firstRender + p + " render 0 0\n" + p +

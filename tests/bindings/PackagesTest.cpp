@@ -33,6 +33,7 @@ struct Placement {
     int alignh, alignv;
 };
 
+// The colour the window shows at that point of the picture.
 Rgba ImagePixel(const Placement& p, double fu, double fv)
 {
     const double lx = (fu - 0.5 * p.alignh) * p.wsize;
