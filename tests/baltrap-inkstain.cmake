@@ -1,19 +1,12 @@
 # BalTrap and InkStain: effect drawing probed in a GL window (also after a
-# textured Model, whose scenes come from the scene tool's writer), their script
-# packages through an embedded interpreter, and the real player binary.
+# textured Model, whose scenes come from the scene tool's writer).
 add_executable(baltrap_inkstain_tests
   ${CMAKE_CURRENT_SOURCE_DIR}/baltrap-inkstain/Support.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/baltrap-inkstain/BalTrapTest.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/baltrap-inkstain/InkStainTest.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/baltrap-inkstain/GlueTest.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/baltrap-inkstain/ScriptTest.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/model/ModelScenes.cpp)
-target_link_libraries(baltrap_inkstain_tests PRIVATE perlsupport testsupport showeffects scene3ds GTest::gtest_main
+target_link_libraries(baltrap_inkstain_tests PRIVATE testsupport showeffects scene3ds GTest::gtest_main
   ${CMAKE_DL_LIBS})
-add_dependencies(baltrap_inkstain_tests showplayer fixtures)
 add_test(NAME baltrap.draw COMMAND baltrap_inkstain_tests --gtest_filter=BalTrapTest.*)
 add_test(NAME inkstain.draw COMMAND baltrap_inkstain_tests --gtest_filter=InkStainTest.*)
-add_test(NAME baltrap-inkstain.glue COMMAND baltrap_inkstain_tests --gtest_filter=BalTrapInkStainGlue*)
-set_tests_properties(baltrap.draw inkstain.draw baltrap-inkstain.glue PROPERTIES LABELS render)
-add_test(NAME baltrap-inkstain.script COMMAND baltrap_inkstain_tests --gtest_filter=BalTrapInkStainScript*)
-set_tests_properties(baltrap-inkstain.script PROPERTIES LABELS script)
+set_tests_properties(baltrap.draw inkstain.draw PROPERTIES LABELS render)

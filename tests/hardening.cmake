@@ -13,10 +13,8 @@ add_executable(hardening_tests
 target_link_libraries(hardening_tests PRIVATE perlsupport scene3ds GTest::gtest_main)
 add_dependencies(hardening_tests hardening_fixtures)
 add_test(NAME hardening.badinput COMMAND hardening_tests --gtest_filter=BadInput*)
-add_test(NAME hardening.cases COMMAND hardening_tests --gtest_filter=Cases.*)
+add_test(NAME hardening.cases COMMAND hardening_tests --gtest_filter=Cases.*:CasesLib3ds.*)
 set_tests_properties(hardening.badinput hardening.cases PROPERTIES LABELS render)
-add_test(NAME hardening.options COMMAND hardening_tests --gtest_filter=CasesOptions*:CasesLib3ds*)
-set_tests_properties(hardening.options PROPERTIES LABELS unit)
 
 add_executable(hardening_script_tests ${CMAKE_CURRENT_SOURCE_DIR}/hardening/ScriptTest.cpp)
 target_link_libraries(hardening_script_tests PRIVATE testsupport GTest::gtest_main)

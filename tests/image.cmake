@@ -1,5 +1,5 @@
-# Rendering core and the Image effect: texture loading, drawing probes, the
-# Image package through an embedded interpreter and through the player.
+# Rendering core and the Image effect: texture loading and drawing probes (the
+# Image package is tested with the other packages in bindings/).
 find_program(CONVERT_IM6 convert-im6.q16 REQUIRED)
 add_custom_command(OUTPUT ${FIXTURE_DIR}/translucent.png
   COMMAND ${CONVERT_IM6} -size 100x50 "xc:rgba(255,0,0,0.502)" PNG32:${FIXTURE_DIR}/translucent.png
@@ -17,14 +17,3 @@ set_tests_properties(image.powers PROPERTIES LABELS unit)
 add_test(NAME image.texture COMMAND image_tests --gtest_filter=TextureTest*)
 add_test(NAME image.draw COMMAND image_tests --gtest_filter=ImageDraw*)
 set_tests_properties(image.texture image.draw PROPERTIES LABELS render)
-
-add_executable(image_package_tests ${CMAKE_CURRENT_SOURCE_DIR}/image/ImagePackageTest.cpp)
-target_link_libraries(image_package_tests PRIVATE perlsupport GTest::gtest_main)
-add_test(NAME image.package COMMAND image_package_tests)
-set_tests_properties(image.package PROPERTIES LABELS render)
-
-add_executable(image_script_tests ${CMAKE_CURRENT_SOURCE_DIR}/image/ImageScriptTest.cpp)
-target_link_libraries(image_script_tests PRIVATE testsupport GTest::gtest_main)
-add_dependencies(image_script_tests image_fixtures showplayer)
-add_test(NAME image.script COMMAND image_script_tests)
-set_tests_properties(image.script PROPERTIES LABELS script)

@@ -1,6 +1,5 @@
 # The Model effect: scene loading and its defences (unit), drawing probes
-# (render), the Model package through the player (script). Every scene comes
-# from the scene tool's writer.
+# (render). Every scene comes from the scene tool's writer.
 add_executable(model_tests
   ${CMAKE_CURRENT_SOURCE_DIR}/model/ModelScenes.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/model/SceneLoadTest.cpp
@@ -11,9 +10,3 @@ add_test(NAME model.load COMMAND model_tests --gtest_filter=SceneTool*:BadScene*
 set_tests_properties(model.load PROPERTIES LABELS unit TIMEOUT 60)
 add_test(NAME model.draw COMMAND model_tests --gtest_filter=ModelDraw*)
 set_tests_properties(model.draw PROPERTIES LABELS render TIMEOUT 120)
-
-add_executable(model_script_tests ${CMAKE_CURRENT_SOURCE_DIR}/model/ModelScriptTest.cpp)
-target_link_libraries(model_script_tests PRIVATE scene3ds testsupport GTest::gtest_main)
-add_dependencies(model_script_tests showplayer fixtures)
-add_test(NAME model.script COMMAND model_script_tests)
-set_tests_properties(model.script PROPERTIES LABELS script TIMEOUT 60)

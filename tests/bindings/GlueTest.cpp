@@ -282,34 +282,3 @@ TEST_F(Glue, BadThisIsAPerlError)
     // still addresses a Probe: the class is not what decides.
     EXPECT_EQ(perl.EvalInteger("Probe::Render(bless(\\(my $z = $$p), 'Elsewhere'), 3)"), 7);
 }
-
-// Exact argument counts, with the script location appended by the runtime.
-TEST_F(Glue, UsageMessages)
-{
-    struct Case { const char* call; const char* message; } cases[] = {
-        {"Probe::new()", "Usage: Probe::new(CLASS)"},
-        {"Probe::new('Probe', 1)", "Usage: Probe::new(CLASS)"},
-        {"Probe::Render($p)", "Usage: Probe::Render(THIS, msec)"},
-        {"Probe::Render($p, 1, 2)", "Usage: Probe::Render(THIS, msec)"},
-        {"$p->Render()", "Usage: Probe::Render(THIS, msec)"},
-        {"Probe::SetParams($p)", "Usage: Probe::SetParams(THIS, sv)"},
-        {"Probe::SetParams($p, {}, {})", "Usage: Probe::SetParams(THIS, sv)"},
-        {"my $alias = \\&Probe::Render; $alias->()", "Usage: Probe::Render(THIS, msec)"},
-    };
-    for (const auto& c : cases) {
-        perl.Eval(std::string("\n") + c.call);
-        const std::string error = perl.error();
-        const std::string head = std::string(c.message) + " at (eval ";
-        const std::string tail = ") line 2.\n";
-        EXPECT_EQ(error.substr(0, head.size()), head) << c.call;
-        ASSERT_GE(error.size(), tail.size()) << c.call;
-        EXPECT_EQ(error.substr(error.size() - tail.size()), tail) << c.call;
-    }
-}
-
-// A second boot registers the subs again and returns true.
-TEST_F(Glue, BootTwice)
-{
-    EXPECT_EQ(perl.EvalInteger("my $before = \\&Probe::Render; Probe::boot_Probe() && \\&Probe::Render != $before"), 1);
-    EXPECT_EQ(perl.EvalInteger("Probe::Render($p, 2)"), 5);
-}

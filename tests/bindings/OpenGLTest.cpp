@@ -38,43 +38,6 @@ long Number(const std::vector<std::string>& lines, const std::string& name)
 
 }  // namespace
 
-// Every sub checks its exact argument count; the message carries the script
-// location, and method syntax counts the package name as an argument.
-TEST(OpenGL, UsageMessages)
-{
-    struct Case { const char* call; const char* message; } cases[] = {
-        {"OpenGL::SwapBuffers(1)", "Usage: OpenGL::SwapBuffers()"},
-        {"OpenGL::glClear(0)", "Usage: OpenGL::glClear()"},
-        {"OpenGL::glStartSound(1)", "Usage: OpenGL::glStartSound()"},
-        {"OpenGL::glGetSoundPos(1)", "Usage: OpenGL::glGetSoundPos()"},
-        {"OpenGL::glSetSoundPos()", "Usage: OpenGL::glSetSoundPos(pos_in_ms)"},
-        {"OpenGL::glSetSoundPos(1, 2)", "Usage: OpenGL::glSetSoundPos(pos_in_ms)"},
-        {"OpenGL::glGetTime(undef)", "Usage: OpenGL::glGetTime()"},
-        {"OpenGL->glGetTime", "Usage: OpenGL::glGetTime()"},
-        {"OpenGL->glGetTime()", "Usage: OpenGL::glGetTime()"},
-        {"OpenGL::glPumpEvents(1)", "Usage: OpenGL::glPumpEvents()"},
-        {"OpenGL::glSpacePressed(1)", "Usage: OpenGL::glSpacePressed()"},
-        {"OpenGL::glEscPressed(1)", "Usage: OpenGL::glEscPressed()"},
-        {"OpenGL::glRightPressed(1)", "Usage: OpenGL::glRightPressed()"},
-        {"OpenGL::glLeftPressed(1)", "Usage: OpenGL::glLeftPressed()"},
-        {"my $f = \\&OpenGL::glClear; $f->(1, 2)", "Usage: OpenGL::glClear()"},
-    };
-    // One call per line, so that line N of main.pl is case N - 3.
-    std::string show = "sub main {\n  OpenGL::boot_OpenGL();\n";
-    for (const auto& c : cases)
-        show += std::string("  eval { ") + c.call + " }; print \"[$@]\\n\";\n";
-    show += "  return 0;\n}\n";
-    const RunResult run = RunScript(show);
-    ASSERT_EQ(run.status, 0) << run.err;
-    const std::vector<std::string> lines = ScriptLines(run);
-    ASSERT_EQ(lines.size(), 2 * (sizeof cases / sizeof cases[0])) << run.out;  // each message ends in a newline
-    for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
-        EXPECT_EQ(lines[2 * i] + "\n" + lines[2 * i + 1],
-                  "[" + std::string(cases[i].message) + " at main.pl line " + std::to_string(i + 3) + ".\n]")
-            << cases[i].call;
-    }
-}
-
 // The package exists only after its boot sub; a second boot redefines every
 // sub and returns true again. Results: the empty list (undef in scalar
 // context) or one integer.

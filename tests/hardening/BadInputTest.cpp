@@ -34,8 +34,6 @@ using testing_support::Rgba;
 
 namespace {
 
-const char* const kPackages[] = {"Image", "Model", "BalTrap", "InkStain"};
-
 // A show folder holding a picture, a scene and a textured scene; the test
 // runs with it as working directory, as a show does.
 class BadInput : public ::testing::Test {
@@ -140,59 +138,7 @@ std::uint32_t Crc32(const std::string& bytes)
     return crc ^ 0xFFFFFFFFu;
 }
 
-std::string Article(const std::string& package) { return package == "Image" || package == "InkStain" ? "an" : "a"; }
-
 }  // namespace
-
-// Anything but a handle made by the package's own new is refused with a Perl
-// error naming the package and the sub; nothing is drawn or changed.
-TEST_F(BadInput, BadThisIsAPerlErrorInEveryPackage)
-{
-    const struct {
-        const char* what;
-        const char* expression;  // $own: a real handle of the package, $other: another package's
-    } cases[] = {
-        {"number", "5"},
-        {"address as a number", "0 + $$own"},
-        {"string", "'Image'"},
-        {"undef", "undef"},
-        {"unblessed reference to the address", "\\ (0 + $$own)"},
-        {"array reference", "[]"},
-        {"hash reference", "{}"},
-        {"code reference", "sub { 1 }"},
-        {"blessed, bogus address", "bless \\ (my $x = 12345), $p"},
-        {"blessed hash", "bless {}, $p"},
-        {"another package's handle", "$other"},
-    };
-    for (const char* package : kPackages) {
-        const std::string p = package;
-        const std::string other = p == "Image" ? "Model" : "Image";
-        for (const auto& c : cases) {
-            for (const char* sub : {"SetParams", "Render"}) {
-                const std::string call = std::string(sub) == "Render" ? "::Render($this, 0)" : "::SetParams($this, {})";
-                perl->Eval("my $p = '" + p + "'; my $own = " + p + "->new; my $other = " + other +
-                           "->new; my $this = " + c.expression + "; " + p + call + "; 1;");
-                const std::string want = p + "::" + sub + ": THIS is not " + Article(p) + " " + p + " object at ";
-                EXPECT_EQ(perl->error().substr(0, want.size()), want) << p << " " << sub << ", " << c.what;
-            }
-        }
-    }
-    ExpectLaterFramesFine("after bad THIS");
-}
-
-// A second argument that is no hash reference: undef back, nothing changed.
-TEST_F(BadInput, NonHashSecondArgumentReturnsUndefInEveryPackage)
-{
-    for (const char* package : kPackages) {
-        for (const char* arg : {"5", "'fname'", "undef", "[1, 2]", "sub { 1 }", "\\ 'x'", "\\ \\ {}"}) {
-            const std::string code =
-                std::string("my $o = ") + package + "->new; defined(" + package + "::SetParams($o, " + arg + ")) ? 1 : 0";
-            EXPECT_EQ(perl->EvalInteger(code), 0) << package << " with " << arg << ": " << perl->error();
-            EXPECT_EQ(perl->error(), "");
-        }
-    }
-    ExpectLaterFramesFine("after non-hash arguments");
-}
 
 // NaN, infinities and 1e300 (an infinity once narrowed to float) in every
 // number key of every effect: the effect draws what GL makes of the

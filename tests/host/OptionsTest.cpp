@@ -58,12 +58,10 @@ const Case kCases[] = {
     // Defaults and the derived side (the float aspect factor, not exactly 4/3).
     {{}, kGnu, 800, 600, 32, kFs, ""},
     {{"-w"}, kGnu, 800, 600, 32, kWin, ""},
-    {{"-x", "800"}, kGnu, 800, 600, 32, kFs, ""},
     {{"-x", "1024"}, kGnu, 1024, 768, 32, kFs, ""},
     {{"-x", "801"}, kGnu, 801, 601, 32, kFs, ""},
     {{"-x", "1366"}, kGnu, 1366, 1025, 32, kFs, ""},
     {{"-y", "600"}, kGnu, 801, 600, 32, kFs, ""},
-    {{"-y", "768"}, kGnu, 1025, 768, 32, kFs, ""},
     {{"-y", "480"}, kGnu, 641, 480, 32, kFs, ""},
     {{"-y", "601"}, kGnu, 802, 601, 32, kFs, ""},
     {{"-y", "1024"}, kGnu, 1366, 1024, 32, kFs, ""},
@@ -73,28 +71,21 @@ const Case kCases[] = {
     {{"-f", "-w"}, kGnu, 800, 600, 32, kWin, ""},
     {{"-w", "-f"}, kGnu, 800, 600, 32, kFs, ""},
     {{"-wf"}, kGnu, 800, 600, 32, kFs, ""},
-    {{"-fw"}, kGnu, 800, 600, 32, kWin, ""},
     // Arguments: rest of the word or the next word; atoi conversion.
     {{"-x1024"}, kGnu, 1024, 768, 32, kFs, ""},
     {{"-b", "16"}, kGnu, 800, 600, 16, kFs, ""},
     {{"-b16"}, kGnu, 800, 600, 16, kFs, ""},
     {{"-b", "abc"}, kGnu, 800, 600, 0, kFs, ""},
-    {{"-b", "  24"}, kGnu, 800, 600, 24, kFs, ""},
-    {{"-b", "+8"}, kGnu, 800, 600, 8, kFs, ""},
-    {{"-b", "-8"}, kGnu, 800, 600, -8, kFs, ""},
     {{"-b", "12abc"}, kGnu, 800, 600, 12, kFs, ""},
     {{"-bfw"}, kGnu, 800, 600, 0, kFs, ""},  // fw is -b's argument
     {{"-wb", "16"}, kGnu, 800, 600, 16, kWin, ""},
     {{"-x", "abc"}, kGnu, 0, 0, 32, kFs, ""},
     {{"-x", "--"}, kGnu, 0, 0, 32, kFs, ""},  // the next word is taken whatever it is
-    {{"-x", "-w"}, kGnu, 0, 0, 32, kFs, ""},
     {{"-y", "2000000000"}, kGnu, INT_MAX, 2000000000, 32, kFs, ""},  // saturates, no overflow
     // Unknown letters and a missing argument: diagnostic, then go on.
     {{"-q"}, kGnu, 800, 600, 32, kFs, "sp: illegal option -- q\n"},
     {{"-qw"}, kGnu, 800, 600, 32, kWin, "sp: illegal option -- q\n"},
     {{"-wq", "-x", "1024"}, kGnu, 1024, 768, 32, kWin, "sp: illegal option -- q\n"},
-    {{"-:"}, kGnu, 800, 600, 32, kFs, "sp: illegal option -- :\n"},
-    {{"-W"}, kGnu, 800, 600, 32, kFs, "sp: illegal option -- W\n"},
     {{"--w"}, kGnu, 800, 600, 32, kWin, "sp: illegal option -- -\n"},
     {{"-x"}, kGnu, 800, 600, 32, kFs, "sp: option requires an argument -- x\n"},
     {{"-y", "768", "-y"}, kGnu, 1025, 768, 32, kFs, "sp: option requires an argument -- y\n"},
@@ -108,7 +99,6 @@ const Case kCases[] = {
     {{"-x", "1024", "show", "-b", "16"}, kPosix, 1024, 768, 32, kFs, ""},
     {{"-", "-w"}, kGnu, 800, 600, 32, kWin, ""},  // a lone dash is a plain word
     {{"-", "-w"}, kPosix, 800, 600, 32, kFs, ""},
-    {{"show", "-q"}, kPosix, 800, 600, 32, kFs, ""},
     // Two dashes end the options and are consumed.
     {{"--", "-w"}, kGnu, 800, 600, 32, kFs, ""},
     {{"-w", "--", "-f"}, kGnu, 800, 600, 32, kWin, ""},
