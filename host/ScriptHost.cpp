@@ -145,6 +145,8 @@ RunResult CallMainCaught(pTHX_ show::Context& context, const RunRules& rules)
         // line without a newline, a log file it writes) first.
         const int status = STATUS_EXIT;
         PerlIO_flush(nullptr);
+        if (rules.beforeProcessExit)
+            rules.beforeProcessExit(context);
         std::exit(status);
     }
     // Back to the state before the call, as the runtime does after an exit.

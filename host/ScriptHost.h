@@ -45,6 +45,10 @@ struct RunRules {
     // runtime ends. Otherwise the run ends as after a return (END blocks run)
     // and reports RunEnd::Exited.
     bool exitEndsProcess = true;
+    // Called with the context just before such an exit, so that the sound
+    // output and the window close first: a device thread still running while
+    // the process unloads its libraries can crash it at the last moment.
+    void (*beforeProcessExit)(show::Context&) = nullptr;
     // An error that would end the script (main.pl does not compile, its top
     // level dies, or main dies) ends the run with RunEnd::Failed and Perl's
     // message instead, which is also printed on standard error. The script's

@@ -20,4 +20,8 @@ int InitSound(const char* fileName, show::Context& context);
 // which SDL takes over; called once every stage that sets SDL up has run.
 void RestoreTerminationSignals();
 
+// Ends the music, then the window, whose SDL_Quit also ends the sound
+// output. The entry point's last step, also before an exit ends the process.
+void CloseStages(show::Context& context);
+
 }  // namespace host

@@ -1,5 +1,7 @@
 // Video stage: the SDL window and its OpenGL context.
 #include "host/Stages.h"
+
+#include "audio/Player.h"
 #include "host/LiveFrontEnd.h"
 
 #include <SDL.h>
@@ -94,6 +96,13 @@ void RestoreTerminationSignals()
         if (sigaction(signalNumber, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
             std::signal(signalNumber, SIG_DFL);
     }
+}
+
+void CloseStages(show::Context& context)
+{
+    context.player.reset();
+    context.clock = nullptr;
+    SDL_Quit();
 }
 
 }  // namespace host

@@ -6,7 +6,6 @@
 #include "host/Stages.h"
 #include "host/Watch.h"
 
-#include <SDL.h>
 #include <cstdio>
 #include <cstdlib>
 
@@ -59,12 +58,12 @@ int main(int argc, char** argv, char** env)
     } else {
         host::RestoreTerminationSignals();
         host::ScriptRuntime runtime(&argc, &argv, &env);
-        result = settings.watch ? host::RunWatching(context, kMusicFile) : host::RunScript(context).status;
+        host::RunRules rules;
+        rules.beforeProcessExit = host::CloseStages;
+        result = settings.watch ? host::RunWatching(context, kMusicFile) : host::RunScript(context, rules).status;
     }
 
-    // The effect objects went with the run; the music goes before the
-    // window, whose SDL_Quit also ends the sound output.
-    context.player.reset();
-    SDL_Quit();
+    // The effect objects went with the run.
+    host::CloseStages(context);
     return result;
 }
