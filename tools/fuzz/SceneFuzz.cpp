@@ -4,7 +4,7 @@
 // A file the checks refuse must never reach lib3ds; one they pass must never
 // make lib3ds or the drawing code crash, hang or touch memory it does not own.
 #include "effects/Model.h"
-#include "tests/fuzz/FuzzGl.h"
+#include "tools/fuzz/FuzzGl.h"
 
 #include <lib3ds/file.h>
 #include <lib3ds/node.h>

@@ -7,7 +7,7 @@
 //   then the pixel string.
 // Sizes are folded so that both small pictures and absurd sizes occur.
 #include "effects/Image.h"
-#include "tests/fuzz/FuzzGl.h"
+#include "tools/fuzz/FuzzGl.h"
 
 #include <cstdint>
 #include <cstring>
