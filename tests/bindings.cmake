@@ -6,13 +6,12 @@ add_executable(bindings_tests
   ${CMAKE_CURRENT_SOURCE_DIR}/bindings/PackagesTest.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/bindings/PackagesScriptTest.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/bindings/OpenGLTest.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/bindings/OpenGLClearTest.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/model/ModelScenes.cpp)
 target_link_libraries(bindings_tests PRIVATE perlsupport scene3ds GTest::gtest_main)
 add_dependencies(bindings_tests showplayer fixtures)
 add_test(NAME bindings.glue COMMAND bindings_tests --gtest_filter=Glue.*)
 set_tests_properties(bindings.glue PROPERTIES LABELS unit)
-add_test(NAME bindings.packages COMMAND bindings_tests --gtest_filter=Packages.*:OpenGLClear.*)
+add_test(NAME bindings.packages COMMAND bindings_tests --gtest_filter=Packages.*)
 set_tests_properties(bindings.packages PROPERTIES LABELS render)
 add_test(NAME bindings.opengl COMMAND bindings_tests --gtest_filter=OpenGL.*:PackagesScript.*)
 set_tests_properties(bindings.opengl PROPERTIES LABELS script)

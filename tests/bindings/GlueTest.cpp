@@ -124,42 +124,29 @@ protected:
 // anything; the string reader only plain strings. Absent keys read 0, 0, none.
 TEST_F(Glue, ReadersFollowTheScalarsType)
 {
-    EXPECT_DOUBLE_EQ(Read("Probe::SetParams($p, {n => 2})").number, 2.0);
-    EXPECT_DOUBLE_EQ(Read("Probe::SetParams($p, {n => 2.5})").number, 2.5);
-    EXPECT_DOUBLE_EQ(Read("Probe::SetParams($p, {n => -0.25e3})").number, -250.0);
-    EXPECT_DOUBLE_EQ(Read("Probe::SetParams($p, {n => '2.5'})").number, 0.0);
-    EXPECT_DOUBLE_EQ(Read("my $v = 7; my $t = \"$v\"; Probe::SetParams($p, {n => $v})").number, 0.0);
-    EXPECT_DOUBLE_EQ(Read("my $v = 0.5; my $t = \"$v\"; Probe::SetParams($p, {n => $v})").number, 0.5);
-    // A string used as a number: the integer form (SVt_PVIV) reads 0, the
-    // floating form (SVt_PVNV) is accepted.
-    EXPECT_DOUBLE_EQ(Read("my $v = '3'; my $t = $v + 1; Probe::SetParams($p, {n => $v})").number, 0.0);
-    EXPECT_DOUBLE_EQ(Read("my $v = '3.5'; my $t = $v + 1; Probe::SetParams($p, {n => $v})").number, 3.5);
-    EXPECT_DOUBLE_EQ(Read("Probe::SetParams($p, {n => undef})").number, 0.0);
-    EXPECT_DOUBLE_EQ(Read("Probe::SetParams($p, {n => [1]})").number, 0.0);
-    EXPECT_DOUBLE_EQ(Read("Probe::SetParams($p, {})").number, 0.0);
-
-    EXPECT_EQ(Read("Probe::SetParams($p, {i => '12'})").integer, 12);
-    EXPECT_EQ(Read("Probe::SetParams($p, {i => 2.7})").integer, 2);
-    EXPECT_EQ(Read("Probe::SetParams($p, {i => -2.7})").integer, -2);
-    EXPECT_EQ(Read("no warnings; Probe::SetParams($p, {i => '34abc'})").integer, 34);
-    EXPECT_EQ(Read("my $v = 9; my $t = \"$v\"; Probe::SetParams($p, {i => $v})").integer, 9);
-    EXPECT_EQ(Read("no warnings; Probe::SetParams($p, {i => undef})").integer, 0);
-    EXPECT_EQ(Read("Probe::SetParams($p, {})").integer, 0);
-
-    Probe s = Read("Probe::SetParams($p, {s => 'pic.png'})");
-    EXPECT_TRUE(s.hasString);
-    EXPECT_EQ(s.string, "pic.png");
-    s = Read("Probe::SetParams($p, {s => ''})");
-    EXPECT_TRUE(s.hasString);
-    EXPECT_EQ(s.string, "");
-    EXPECT_FALSE(Read("Probe::SetParams($p, {s => 5})").hasString);
-    EXPECT_FALSE(Read("Probe::SetParams($p, {s => 2.5})").hasString);
-    EXPECT_FALSE(Read("my $v = '12'; my $t = $v + 0; Probe::SetParams($p, {s => $v})").hasString);
-    EXPECT_FALSE(Read("Probe::SetParams($p, {s => undef})").hasString);
-    EXPECT_FALSE(Read("Probe::SetParams($p, {s => {}})").hasString);
-    EXPECT_FALSE(Read("my $v = 'text'; $v = [1]; Probe::SetParams($p, {s => $v})").hasString);
-    EXPECT_FALSE(Read("Probe::SetParams($p, {})").hasString);
-
+    // A string used as a number: the integer form (SVt_PVIV) reads 0 as a
+    // number, the floating form (SVt_PVNV) is accepted.
+    const struct { const char* code; double value; } numbers[] = {
+        {"n => 2", 2.0}, {"n => 2.5", 2.5}, {"n => -0.25e3", -250.0}, {"n => '2.5'", 0.0},
+        {"n => do { my $v = 7; my $t = \"$v\"; $v }", 0.0}, {"n => do { my $v = 0.5; my $t = \"$v\"; $v }", 0.5},
+        {"n => do { my $v = '3'; my $t = $v + 1; $v }", 0.0}, {"n => do { my $v = '3.5'; my $t = $v + 1; $v }", 3.5},
+        {"n => undef", 0.0}, {"n => [1]", 0.0}, {"", 0.0}};
+    for (const auto& c : numbers)
+        EXPECT_DOUBLE_EQ(Read(std::string("Probe::SetParams($p, {") + c.code + "})").number, c.value) << c.code;
+    const struct { const char* code; int value; } integers[] = {
+        {"i => '12'", 12}, {"i => 2.7", 2}, {"i => -2.7", -2}, {"i => '34abc'", 34},
+        {"i => do { my $v = 9; my $t = \"$v\"; $v }", 9}, {"i => undef", 0}, {"", 0}};
+    for (const auto& c : integers)
+        EXPECT_EQ(Read(std::string("no warnings; Probe::SetParams($p, {") + c.code + "})").integer, c.value) << c.code;
+    const struct { const char* code; const char* value; } strings[] = {
+        {"s => 'pic.png'", "pic.png"}, {"s => ''", ""}, {"s => 5", nullptr}, {"s => 2.5", nullptr},
+        {"s => do { my $v = '12'; my $t = $v + 0; $v }", nullptr}, {"s => undef", nullptr}, {"s => {}", nullptr},
+        {"s => do { my $v = 'text'; $v = [1]; $v }", nullptr}, {"", nullptr}};
+    for (const auto& c : strings) {
+        const Probe probe = Read(std::string("Probe::SetParams($p, {") + c.code + "})");
+        EXPECT_EQ(probe.hasString, c.value != nullptr) << c.code;
+        EXPECT_EQ(probe.string, c.value ? c.value : "") << c.code;
+    }
     // Keys are looked up, never created.
     EXPECT_EQ(perl.EvalInteger("my %h = (n => 1); Probe::SetParams($p, \\%h); scalar keys %h"), 1);
     EXPECT_TRUE(Read("Probe::SetParams($p, {k => undef})").hasKey);

@@ -11,6 +11,7 @@
 #include "tests/model/ModelScenes.h"
 #include "tests/support/Pictures.h"
 
+#include <GL/gl.h>
 #include <cmath>
 #include <memory>
 
@@ -161,6 +162,29 @@ TEST_F(Packages, BalTrapInkStainAndModelKeysReachTheirParameters)
     model = Set<Model>("Model", "fname => 'scene.3ds', fps => 12.9, xoff => '1'");
     EXPECT_EQ(model->fps, 12);
     EXPECT_EQ(model->xoff, 0.0);
+}
+
+// OpenGL::glClear clears colour and depth with the values the context holds
+// and sets none of them itself.
+TEST_F(Packages, OpenGLClearUsesTheContextsClearValues)
+{
+    perl.Eval("OpenGL::boot_OpenGL();");
+    glClearColor(1, 0, 0, 1);  // something drawn first: red everywhere, depth 0.25
+    glClearDepth(0.25);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glClearColor(0.2f, 0.4f, 0.6f, 1.0f);
+    glClearDepth(0.75);
+    perl.Eval("OpenGL::glClear(); 1");
+    ASSERT_EQ(perl.error(), "");
+    EXPECT_PIXEL(ReadPixel(1, 1), (Rgba{51, 102, 153, 255}), 2);
+    EXPECT_PIXEL(ReadPixel(400, 300), (Rgba{51, 102, 153, 255}), 2);
+    GLfloat value[4] = {0};
+    glReadPixels(10, 10, 1, 1, GL_DEPTH_COMPONENT, GL_FLOAT, value);
+    EXPECT_NEAR(value[0], 0.75, 0.001);
+    glGetFloatv(GL_COLOR_CLEAR_VALUE, value);
+    EXPECT_FLOAT_EQ(value[2], 0.6f);
+    glGetFloatv(GL_DEPTH_CLEAR_VALUE, value);
+    EXPECT_FLOAT_EQ(value[0], 0.75f);
 }
 
 }  // namespace
