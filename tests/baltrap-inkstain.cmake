@@ -1,7 +1,6 @@
 # BalTrap and InkStain: effect drawing probed in a GL window (also after a
 # textured Model, whose scenes come from the scene tool's writer).
 add_executable(baltrap_inkstain_tests
-  ${CMAKE_CURRENT_SOURCE_DIR}/baltrap-inkstain/Support.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/baltrap-inkstain/BalTrapTest.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/baltrap-inkstain/InkStainTest.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/model/ModelScenes.cpp)

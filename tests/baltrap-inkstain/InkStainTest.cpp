@@ -1,6 +1,5 @@
-// InkStain drawn into a real GL window: the page at several opening angles,
-// the blot's shape and size, when the stain is recompiled, and what happens
-// without a picture or without list names.
+// InkStain drawn into a real GL window: the page at several opening angles, the blot's shape and size, when
+// the stain is recompiled, and what happens without a picture or without list names.
 #include "effects/InkStain.h"
 #include "render/Texture.h"
 #include "tests/baltrap-inkstain/Support.h"
@@ -14,14 +13,13 @@ using namespace baltrap_inkstain;
 
 namespace {
 
-constexpr int kTolerance = 4;
 constexpr double kDegree = M_PI / 180.0;
-const Rgba kBackground{64, 64, 64, 255};
 const Rgba kCard{166, 168, 151, 255};
 const Rgba kBlack{0, 0, 0, 255};
-// The picture's quadrants tinted by the card colour.
+// The picture's quadrants tinted by the card colour; the page shows them mirrored.
 const Rgba kTintedRed{166, 0, 0, 255}, kTintedGreen{0, 168, 0, 255}, kTintedBlue{0, 0, 151, 255},
     kTintedYellow{166, 168, 0, 255};
+const Rgba kPage[4] = {kTintedGreen, kTintedRed, kTintedYellow, kTintedBlue};
 
 // The camera as the show's maker sees it: 10 units in front of the card's
 // plane, level with y = 2.2, a 30 degree vertical field and the 1.33 ratio.
@@ -29,13 +27,14 @@ const Rgba kTintedRed{166, 0, 0, 255}, kTintedGreen{0, 168, 0, 255}, kTintedBlue
 Rgba Seen(double x, double y, double z)
 {
     const double halfHeight = (10.0 - z) * std::tan(15.0 * kDegree);
-    return Rgb(ReadPixelNdc(x / (halfHeight * 1.33), (y - 2.2) / halfHeight));
+    return Ndc(x / (halfHeight * 1.33), (y - 2.2) / halfHeight);
 }
 
-// A point (u, v) of the front page opened by `angle` degrees.
-Rgba SeenOnPage(double angle, double u, double v)
+// The probe of the front page opened by `angle` degrees, at page point (u, v).
+auto Page(double angle)
 {
-    return Seen(u * std::cos(angle * kDegree), v, u * std::sin(angle * kDegree));
+    const double c = std::cos(angle * kDegree), s = std::sin(angle * kDegree);
+    return [c, s](double u, double v) { return Seen(u * c, v, u * s); };
 }
 
 // A point of the stain at `reach` from its centre, `theta` degrees
@@ -45,49 +44,20 @@ Rgba SeenOnStain(double theta, double reach)
     return Seen(1.5 - reach * std::sin(theta * kDegree), 2.2 + reach * std::cos(theta * kDegree), -0.1);
 }
 
-class InkStainTest : public ::testing::Test {
+class InkStainTest : public EffectTest {
 protected:
-    void SetUp() override
+    // The picture closed over the 3 x 4.4 card: upright, mirrored, tinted, nothing around it, and no black
+    // along the hinge and the bottom edge, where a texture stretched over its transparent border shows.
+    static void ExpectClosedPage()
     {
-        ASSERT_TRUE(OpenWindow()) << "needs a display (run under xvfb-run)";
-        // Not a power of two: only the picture's share of the texture may show.
-        picture_ = WriteQuadrants("card.bmp", 48, 40, kRed, kGreen, kBlue, kYellow);
+        ExpectPicture(Page(0), 1.5, 2.2, 1.5, 2.2, kPage, &kBackground);
+        EXPECT_PIXEL(Page(0)(0.1, 0.1), kTintedYellow, kTolerance);
+        EXPECT_PIXEL(Page(0)(2.9, 4.3), kTintedRed, kTolerance);
     }
 
-    void Draw(InkStain& effect)
-    {
-        ClearFrame(0.25f, 0.25f, 0.25f, 1.0f);
-        EXPECT_EQ(effect.Render(1000), 0);
-    }
-
-    // The picture, closed over the card: upright, mirrored, tinted.
-    void ExpectClosedPage()
-    {
-        EXPECT_PIXEL(SeenOnPage(0, 0.75, 3.3), kTintedGreen, kTolerance);
-        EXPECT_PIXEL(SeenOnPage(0, 2.25, 3.3), kTintedRed, kTolerance);
-        EXPECT_PIXEL(SeenOnPage(0, 0.75, 1.1), kTintedYellow, kTolerance);
-        EXPECT_PIXEL(SeenOnPage(0, 2.25, 1.1), kTintedBlue, kTolerance);
-        // Along the hinge and the bottom edge, where a texture stretched over
-        // its transparent border would show black.
-        EXPECT_PIXEL(SeenOnPage(0, 0.1, 0.1), kTintedYellow, kTolerance);
-        EXPECT_PIXEL(SeenOnPage(0, 2.9, 4.3), kTintedRed, kTolerance);
-    }
-
-    std::string picture_;
+    // Not a power of two: only the picture's share of the texture may show.
+    const std::string picture_ = WriteQuadrants("card.bmp", 48, 40);
 };
-
-TEST_F(InkStainTest, ClosedPageCoversTheCardWithTheMirroredTintedPicture)
-{
-    InkStain effect;
-    effect.SetParams({picture_.c_str(), 0, 1});
-    Draw(effect);
-    ExpectClosedPage();
-    EXPECT_PIXEL(SeenOnPage(0, 1.2, 2.6), kTintedGreen, kTolerance);  // over the blot
-    EXPECT_PIXEL(Seen(3.3, 2.2, 0), kBackground, kTolerance);
-    EXPECT_PIXEL(Seen(-0.3, 2.2, 0), kBackground, kTolerance);
-    EXPECT_PIXEL(Seen(1.5, 4.6, 0), kBackground, kTolerance);
-    EXPECT_PIXEL(Seen(1.5, -0.2, 0), kBackground, kTolerance);
-}
 
 TEST_F(InkStainTest, BlotReachesFourThirdsAtTipsAndTwoThirdsAtTroughs)
 {
@@ -95,15 +65,12 @@ TEST_F(InkStainTest, BlotReachesFourThirdsAtTipsAndTwoThirdsAtTroughs)
     InkStain effect;
     effect.SetParams({nullptr, 90, static_cast<float>(kSize)});
     Draw(effect);
-    for (double tip : {18.0, 90.0, 162.0, 234.0, 306.0}) {
-        SCOPED_TRACE("lobe tip at " + std::to_string(tip));
-        EXPECT_PIXEL(SeenOnStain(tip, 0.9 * kSize * 4 / 3), kBlack, kTolerance);
-        EXPECT_PIXEL(SeenOnStain(tip, 1.1 * kSize * 4 / 3), kCard, kTolerance);
-    }
-    for (double trough : {54.0, 126.0, 198.0, 270.0, 342.0}) {
-        SCOPED_TRACE("trough at " + std::to_string(trough));
-        EXPECT_PIXEL(SeenOnStain(trough, 0.85 * kSize * 2 / 3), kBlack, kTolerance);
-        EXPECT_PIXEL(SeenOnStain(trough, 1.15 * kSize * 2 / 3), kCard, kTolerance);
+    for (int i = 0; i < 10; ++i) {  // lobe tips at 18, 90, 162, 234 and 306 degrees, troughs half-way
+        const bool tip = i % 2 == 0;
+        const double theta = 18 + 36 * i, reach = kSize * (tip ? 4.0 : 2.0) / 3;
+        SCOPED_TRACE((tip ? "tip at " : "trough at ") + std::to_string(theta));
+        EXPECT_PIXEL(SeenOnStain(theta, (tip ? 0.9 : 0.85) * reach), kBlack, kTolerance);
+        EXPECT_PIXEL(SeenOnStain(theta, (tip ? 1.1 : 1.15) * reach), kCard, kTolerance);
     }
     // The lobe at 90 degrees reaches left, towards the hinge; right of the
     // centre the blot ends at a trough.
@@ -111,36 +78,29 @@ TEST_F(InkStainTest, BlotReachesFourThirdsAtTipsAndTwoThirdsAtTroughs)
     EXPECT_PIXEL(Seen(1.5 + 0.5, 2.2, -0.1), kCard, kTolerance);
 }
 
-TEST_F(InkStainTest, HalfTurnShowsPlainReverseLeftOfHinge)
-{
-    InkStain effect;
-    effect.SetParams({picture_.c_str(), 180, 0.5f});
-    Draw(effect);
-    EXPECT_PIXEL(SeenOnPage(180, 1.5, 2.2), kCard, kTolerance);
-    EXPECT_PIXEL(SeenOnPage(180, 0.3, 4.1), kCard, kTolerance);
-    EXPECT_PIXEL(SeenOnPage(180, 2.8, 0.3), kCard, kTolerance);
-    EXPECT_PIXEL(Seen(-3.3, 2.2, 0), kBackground, kTolerance);
-    EXPECT_PIXEL(Seen(1.5, 2.2, -0.1), kBlack, kTolerance);
-    EXPECT_PIXEL(Seen(2.8, 0.3, 0), kCard, kTolerance);
-}
-
+// Swung away from the viewer (negative angle) the page looks narrower and uncovers the card's right part;
+// swung towards the viewer it looks wider and covers it; at a half turn its plain reverse lies left of the hinge.
 TEST_F(InkStainTest, NegativeAngleSwingsThePageAwayPositiveTowardsTheViewer)
 {
     InkStain effect;
     effect.SetParams({picture_.c_str(), -40, 0});
     Draw(effect);
-    EXPECT_PIXEL(SeenOnPage(-40, 0.5, 3.3), kTintedGreen, kTolerance);
-    EXPECT_PIXEL(SeenOnPage(-40, 2.8, 3.3), kTintedRed, kTolerance);
-    EXPECT_PIXEL(SeenOnPage(-40, 2.8, 1.1), kTintedBlue, kTolerance);
-    // Further away, the page looks narrower and uncovers the card's right part.
+    ExpectPicture(Page(-40), 1.5, 2.2, 2.6, 2.2, kPage);
     EXPECT_PIXEL(Seen(2.6, 3.3, 0), kCard, kTolerance);
     EXPECT_PIXEL(Seen(2.6, 1.1, 0), kCard, kTolerance);
 
-    // Swung towards the viewer the page looks wider and covers that part.
     effect.SetParams({nullptr, 40, 0});
     Draw(effect);
     EXPECT_PIXEL(Seen(2.6, 3.3, 0), kTintedRed, kTolerance);
     EXPECT_PIXEL(Seen(2.6, 1.1, 0), kTintedBlue, kTolerance);
+
+    effect.SetParams({nullptr, 180, 0.5f});
+    Draw(effect);
+    for (const auto& [u, v] : {std::pair{1.5, 2.2}, {0.3, 4.1}, {2.8, 0.3}})
+        EXPECT_PIXEL(Page(180)(u, v), kCard, kTolerance);
+    EXPECT_PIXEL(Seen(-3.3, 2.2, 0), kBackground, kTolerance);
+    EXPECT_PIXEL(Seen(1.5, 2.2, -0.1), kBlack, kTolerance);
+    EXPECT_PIXEL(Seen(2.8, 0.3, 0), kCard, kTolerance);
 }
 
 // The stain is compiled only when its size changes: contents planted in its
@@ -174,8 +134,8 @@ TEST_F(InkStainTest, StainListIsRecompiledOnlyWhenTheSizeChanges)
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
-// Without a picture there is no front page; every later call with a file name
-// tries again, and once a picture is held it is kept.
+// Without a picture there is no front page; every later call with a file name tries again, and once a
+// picture is held it is kept, the closed page covering the card and the blot.
 TEST_F(InkStainTest, WithoutPictureNoPageIsDrawnAndTheLoadIsRetried)
 {
     InkStain effect;
@@ -193,24 +153,22 @@ TEST_F(InkStainTest, WithoutPictureNoPageIsDrawnAndTheLoadIsRetried)
         EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
     }
 
-    effect.SetParams({picture_.c_str(), 0, 0});
+    effect.SetParams({picture_.c_str(), 0, 1});
     ASSERT_TRUE(effect.frontTexture);
     EXPECT_NE(effect.frontList, InkStain::kNoList);
     Draw(effect);
     ExpectClosedPage();
+    EXPECT_PIXEL(Page(0)(1.2, 2.6), kTintedGreen, kTolerance);  // over the blot
 
-    const std::string other = WriteQuadrants("other.bmp", 16, 16, kBlue, kBlue, kBlue, kBlue);
-    const GLuint first = effect.frontTexture->glName();
-    const GLuint firstList = effect.frontList;
-    effect.SetParams({other.c_str(), 0, 0});
+    const GLuint first = effect.frontTexture->glName(), firstList = effect.frontList;
+    effect.SetParams({WriteQuadrants("other.bmp", 16, 16, {kBlue, kBlue, kBlue, kBlue}).c_str(), 0, 0});
     EXPECT_EQ(effect.frontTexture->glName(), first);
     EXPECT_EQ(effect.frontList, firstList);
     Draw(effect);
     ExpectClosedPage();
 }
 
-// With no list names to be had nothing may be drawn while compiling (GL runs
-// the commands meant for a list it refused) and list 0 is never called.
+// With no list names to be had nothing may be drawn while compiling, and list 0 is never called.
 TEST_F(InkStainTest, ListNameZeroIsNoList)
 {
     ClearFrame(0.25f, 0.25f, 0.25f, 1.0f);
@@ -222,7 +180,6 @@ TEST_F(InkStainTest, ListNameZeroIsNoList)
     EXPECT_EQ(effect.backList, 0u);
     EXPECT_EQ(effect.stainList, 0u);
     EXPECT_EQ(effect.frontList, 0u);
-    EXPECT_PIXEL(Seen(1.5, 2.2, 0), kBackground, kTolerance);
     effect.SetParams({nullptr, 90, 0.5f});  // would recompile the stain
     EXPECT_PIXEL(Seen(1.5, 2.2, 0), kBackground, kTolerance);
     Draw(effect);
