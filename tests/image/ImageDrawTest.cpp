@@ -206,11 +206,27 @@ TEST_F(ImageDraw, SourceNameDecidesWhenAPictureIsBuiltAgain)
     EXPECT_PIXEL(At(0.8, 0.0), kRed, kTolerance);
 }
 
+// A fresh object draws nothing and touches no GL state, and parameters without any picture make no texture.
+// Then unusable pixel data keeps the picture held while the parameters are applied, and takes no name.
 TEST_F(ImageDraw, UnusablePixelDataKeepsThePictureAndAppliesTheParameters)
 {
-    const std::string red = SolidPixels(4, 4, kRed);
-    Params p{-0.5f, 0.5f};
     Image image;
+    ClearFrame(kBackground[0], kBackground[1], kBackground[2]);
+    glMatrixMode(GL_PROJECTION);
+    EXPECT_EQ(image.Render(-5), 0);
+    GLint mode = 0;
+    glGetIntegerv(GL_MATRIX_MODE, &mode);
+    EXPECT_EQ(mode, GL_PROJECTION);
+    Params p{-0.5f, 0.5f};
+    Set(image, nullptr, nullptr, 8, 8, p);
+    EXPECT_EQ(image.textureName(), 0u);
+    // An empty picture (no data, 0 x 0) is a 1 x 1 transparent texture.
+    Set(image, nullptr, nullptr, 0, 0, p);
+    EXPECT_EQ(image.textureWidth(), 1);
+    Draw(image);
+    EXPECT_PIXEL(At(0.0, 0.0), kBackgroundRgb, kTolerance);
+
+    const std::string red = SolidPixels(4, 4, kRed);
     Set(image, nullptr, &red, 4, 4, p);
     const std::string shortData(4 * 4 * 4 - 1, '\x7f');
     const std::string someBytes(64, '\x7f');
@@ -230,30 +246,9 @@ TEST_F(ImageDraw, UnusablePixelDataKeepsThePictureAndAppliesTheParameters)
         EXPECT_PIXEL(At(-p.x + 0.5, 0.0), kBackgroundRgb, kTolerance);
     }
 
-    // A rejected request under a new name does not take that name.
     Set(image, "pixels", &shortData, 4, 4, p);
     const std::string green = SolidPixels(4, 4, kGreen);
     Set(image, "pixels", &green, 4, 4, p);
     Draw(image);
     EXPECT_PIXEL(At(p.x + 0.5, 0.0), kGreen, kTolerance);
-}
-
-// A fresh object draws nothing and touches no GL state; parameters without any picture make no texture.
-TEST_F(ImageDraw, NoPictureDrawsNothing)
-{
-    Image fresh;
-    ClearFrame(kBackground[0], kBackground[1], kBackground[2]);
-    glMatrixMode(GL_PROJECTION);
-    EXPECT_EQ(fresh.Render(-5), 0);
-    GLint mode = 0;
-    glGetIntegerv(GL_MATRIX_MODE, &mode);
-    EXPECT_EQ(mode, GL_PROJECTION);
-
-    Set(fresh, nullptr, nullptr, 8, 8, {-0.5f, 0.5f});
-    EXPECT_EQ(fresh.textureName(), 0u);
-    // An empty picture (no data, 0 x 0) is a 1 x 1 transparent texture.
-    Set(fresh, nullptr, nullptr, 0, 0, {-0.5f, 0.5f});
-    EXPECT_EQ(fresh.textureWidth(), 1);
-    Draw(fresh);
-    EXPECT_PIXEL(At(0.0, 0.0), kBackgroundRgb, kTolerance);
 }
