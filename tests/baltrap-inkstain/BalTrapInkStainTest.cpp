@@ -1,7 +1,6 @@
-// BalTrap and InkStain drawn into a real GL window. BalTrap: the staircase's colour, the picture square's
-// placement, turn and mirroring, the picture kept and upright whatever was drawn before. InkStain: the page at
-// several opening angles, the blot's shape and size, when the stain is recompiled, and what happens without a
-// picture or without list names.
+// BalTrap and InkStain drawn into a real GL window. BalTrap: the staircase, the picture square's placement, turn
+// and mirroring, the picture kept and upright after a Model. InkStain: the page at several opening angles, the
+// blot's shape and size, when the stain is recompiled, and what happens without a picture or list names.
 #include "effects/BalTrap.h"
 #include "effects/InkStain.h"
 #include "effects/Model.h"
@@ -173,9 +172,8 @@ TEST_F(BalTrapTest, SetParamsLeavesTexturingAlone)
     expectUntouched();
 }
 
-// Until a picture is held the staircase is drawn alone and every call with a
-// file name tries the load again (a picture one texel taller than GL holds is
-// refused like a missing file); the first picture loaded is kept.
+// Until a picture is held the staircase is drawn alone and every call with a file name tries the load again (a
+// picture one texel taller than GL holds is refused like a missing file); the first picture loaded is kept.
 TEST_F(BalTrapTest, WithoutPictureOnlyTheStaircaseIsDrawnAndTheLoadIsRetried)
 {
     BalTrap effect;
@@ -263,9 +261,8 @@ const Rgba kTintedRed{166, 0, 0, 255}, kTintedGreen{0, 168, 0, 255}, kTintedBlue
     kTintedYellow{166, 168, 0, 255};
 const Rgba kPage[4] = {kTintedGreen, kTintedRed, kTintedYellow, kTintedBlue};
 
-// The camera as the show's maker sees it: 10 units in front of the card's
-// plane, level with y = 2.2, a 30 degree vertical field and the 1.33 ratio.
-// Gives the window pixel that shows the scene point (x, y, z).
+// The camera as the show's maker sees it: 10 units in front of the card's plane, level with y = 2.2, a 30 degree
+// vertical field and the 1.33 ratio. Gives the window pixel that shows the scene point (x, y, z).
 Rgba Seen(double x, double y, double z)
 {
     const double halfHeight = (10.0 - z) * std::tan(15.0 * kDegree);
@@ -279,8 +276,7 @@ auto Page(double angle)
     return [c, s](double u, double v) { return Seen(u * c, v, u * s); };
 }
 
-// A point of the stain at `reach` from its centre, `theta` degrees
-// counter-clockwise from straight up.
+// A point of the stain at `reach` from its centre, `theta` degrees counter-clockwise from straight up.
 Rgba SeenOnStain(double theta, double reach)
 {
     return Seen(1.5 - reach * std::sin(theta * kDegree), 2.2 + reach * std::cos(theta * kDegree), -0.1);
@@ -341,8 +337,8 @@ TEST_F(InkStainTest, NegativeAngleSwingsThePageAwayPositiveTowardsTheViewer)
     EXPECT_PIXEL(Seen(2.8, 0.3, 0), kCard, kTolerance);
 }
 
-// The stain is compiled only when its size changes: contents planted in its
-// list by the test survive a call with the same size and go with a new one.
+// The stain is compiled only when its size changes: contents planted in its list by the test survive a call with the
+// same size and go with a new one.
 TEST_F(InkStainTest, StainListIsRecompiledOnlyWhenTheSizeChanges)
 {
     InkStain effect;

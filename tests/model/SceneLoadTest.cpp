@@ -62,8 +62,8 @@ const char kGood[] =
     "quad Q 2 material M uv\nobject Q\n"
     "camera Cam pos 0 -20 0 target 0 0 0\n";
 
-// The offset of the data of the first chunk with this id inside a mesh, found
-// by walking the chunk tree down to the meshes.
+// The offset of the data of the first chunk with this id inside a mesh, found by walking the chunk tree down to the
+// meshes.
 std::size_t MeshChunk(const std::string& bytes, unsigned id)
 {
     auto word = [&](std::size_t at) {
