@@ -1,6 +1,5 @@
-// Helpers for the Model tests: scenes written by the scene tool's writer into
-// a scratch folder that is the working directory while a test runs (the
-// texture cache looks in "models" and "images" relative to it).
+// Helpers for the Model tests: scenes written by the scene tool's writer into a scratch folder that is the working
+// directory while a test runs (the texture cache looks in "models" and "images" relative to it).
 #pragma once
 
 #include <string>
