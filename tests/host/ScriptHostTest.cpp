@@ -30,10 +30,13 @@ protected:
     }
     void TearDown() override { EXPECT_EQ(chdir(previous_.c_str()), 0); }
 
-    // Runs main.pl (given) once; what it printed goes to *out.
-    host::RunResult Run(const std::string& script, std::string* out, const host::RunRules& rules = {})
+    // Runs main.pl (none when script is null) once; what it printed goes to *out.
+    host::RunResult Run(const char* script, std::string* out, const host::RunRules& rules = {})
     {
-        dir_.Write("main.pl", script);
+        if (script)
+            dir_.Write("main.pl", script);
+        else
+            unlink((dir_ / "main.pl").c_str());
         testing::internal::CaptureStdout();
         const host::RunResult result = host::RunScript(context_, rules);
         *out = testing::internal::GetCapturedStdout();
@@ -68,22 +71,16 @@ END { print "end\n" }
         EXPECT_EQ(context_.effects.Count(), 0u) << "round " << round;
     }
 
-    // An exit or an error in main, when it may not end the process: the
-    // run ends with Perl's status and its END blocks.
+    // An error in main, when it may not end the process and is not reported:
+    // the run ends with Perl's status and its END blocks.
     host::RunRules keepGoing;
     keepGoing.exitEndsProcess = false;
-    const struct {
-        const char* body;
-        int status;
-    } exits[] = {{"exit 7", 7}, {"$! = 0; die 'broken'", 255}};
-    for (const auto& e : exits) {
-        std::string out;
-        const host::RunResult run =
-            Run(std::string("sub main { ") + e.body + "; return 1 } END { print \"end\\n\" }", &out, keepGoing);
-        EXPECT_EQ(run.end, host::RunEnd::Exited) << e.body;
-        EXPECT_EQ(run.status, e.status) << e.body;
-        EXPECT_EQ(out, "end\n") << e.body;
-    }
+    std::string out;
+    const host::RunResult died =
+        Run("sub main { $! = 0; die 'broken'; return 1 } END { print \"end\\n\" }", &out, keepGoing);
+    EXPECT_EQ(died.end, host::RunEnd::Exited);
+    EXPECT_EQ(died.status, 255);
+    EXPECT_EQ(out, "end\n");
 
     // An interrupt from another thread, with StopScript as the hook, stops
     // the script at its next binding call, through an eval.
@@ -93,7 +90,6 @@ END { print "end\n" }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         context_.RequestInterrupt();
     });
-    std::string out;
     const host::RunResult stopped = Run(R"(OpenGL::boot_OpenGL();
 sub main { my $t0 = time; eval { OpenGL::glGetTime() while time - $t0 < 10 }; print "not stopped\n"; 2 }
 END { print "end\n" }
@@ -115,7 +111,8 @@ END { print "end\n" }
     EXPECT_EQ(out, "end\n");
 
     // Errors reported instead of ending the script: the run fails with
-    // Perl's message; what does not end the script is no failure.
+    // Perl's message; what does not end the script is no failure, and an
+    // exit ends the run with its status and END blocks.
     host::RunRules report;
     report.exitEndsProcess = false;
     report.reportErrors = true;
@@ -124,6 +121,7 @@ END { print "end\n" }
         host::RunEnd end;
         const char* error;   // a part of the message
         const char* out;
+        int status = 0;  // checked unless the run failed
     } errors[] = {
         {"sub main {\n    my $x = ;\n}\nEND { print \"end\\n\" }", host::RunEnd::Failed,
          "syntax error at main.pl line 2, near \"= ;\"", ""},
@@ -136,19 +134,14 @@ END { print "end\n" }
          "end\n"},
         {"sub main {\n    die \"in main\";\n}", host::RunEnd::Failed, "in main at main.pl line 2.\n", ""},
         {"eval { die \"caught\\n\" };\nsub main { eval { die \"caught too\\n\" }; print \"main\\n\"; 3 }",
-         host::RunEnd::Returned, "", "main\n"},
-        {"sub main { exit 4 }", host::RunEnd::Exited, "", ""},
+         host::RunEnd::Returned, "", "main\n", 3},
+        {"sub main { exit 7; 1 }\nEND { print \"end\\n\" }", host::RunEnd::Exited, "", "end\n", 7},
     };
     for (const auto& e : errors) {
         SCOPED_TRACE(e.script ? e.script : "no main.pl");
-        if (!e.script) {
-            unlink((dir_ / "main.pl").c_str());
-            testing::internal::CaptureStdout();
-        }
-        const host::RunResult run = e.script ? Run(e.script, &out, report) : host::RunScript(context_, report);
-        if (!e.script)
-            out = testing::internal::GetCapturedStdout();
+        const host::RunResult run = Run(e.script, &out, report);
         EXPECT_EQ(run.end, e.end);
+        EXPECT_TRUE(run.end == host::RunEnd::Failed || run.status == e.status) << run.status;
         EXPECT_NE(run.error.find(e.error), std::string::npos) << run.error;
         EXPECT_EQ(run.error.empty(), e.end != host::RunEnd::Failed) << run.error;
         EXPECT_EQ(out, e.out);

@@ -112,7 +112,7 @@ TEST(StartupScript, ScriptErrors)
     } cases[] = {
         {nullptr, "", "Can't open perl script \"main.pl\": No such file or directory\n"
                       "Undefined subroutine &main::main called.\n"},
-        {"print \"before\\n\";\nsub main {\n  print \"in main\";\n  die \"broken show\";\n}\nEND { print \"end\\n\" }\n",
+        {"print \"before\\n\";\nsub main {\n  print \"in main\";\n  die \"broken show\";\n}\nEND { print \"end\\n\" }",
          "before\nin main", "broken show at main.pl line 4.\n"},
         {"sub main {\n  my $x = ;\n}\n", "",
          "syntax error at main.pl line 2, near \"= ;\"\nExecution of main.pl aborted due to compilation errors.\n"

@@ -66,16 +66,12 @@ END { print "last )" + name + R"( $pos\n" }
 
 RunResult RunPlayer(const TempDir& dir, const RunOptions& options)
 {
-    LivePlayer player(dir, options);
-    RunResult result;
-    result.timedOut = !player.Drain(options.timeoutSeconds);
-    if (result.timedOut)
+    LivePlayer player(dir, options.args, options);
+    const bool ended = player.Drain(options.timeoutSeconds);
+    if (!ended)
         kill(player.pid(), SIGKILL);
-    result.status = player.WaitExit(options.timeoutSeconds);
-    result.signal = player.Signal();
-    result.out = player.Out();
-    result.err = player.Err();
-    return result;
+    const int status = player.WaitExit(options.timeoutSeconds);
+    return {status, player.Signal(), !ended, player.Out(), player.Err()};
 }
 
 RunResult RunScript(const std::string& mainPl, RunOptions options, const std::string& music)
@@ -85,7 +81,7 @@ RunResult RunScript(const std::string& mainPl, RunOptions options, const std::st
     return RunPlayer(ShowDir(mainPl, music), options);
 }
 
-LivePlayer::LivePlayer(const TempDir& dir, const RunOptions& options)
+LivePlayer::LivePlayer(const TempDir& dir, const std::vector<std::string>& args, const RunOptions& options)
 {
     HoldDisplay();
     int outPipe[2], errPipe[2];
@@ -105,7 +101,7 @@ LivePlayer::LivePlayer(const TempDir& dir, const RunOptions& options)
         for (const auto& [name, value] : options.env)
             setenv(name.c_str(), value.c_str(), 1);
         std::vector<char*> argv{const_cast<char*>(options.argv0.c_str())};
-        for (const auto& arg : options.args)
+        for (const auto& arg : args)
             argv.push_back(const_cast<char*>(arg.c_str()));
         argv.push_back(nullptr);
         execv(SHOWPLAYER_BINARY, argv.data());
@@ -115,15 +111,6 @@ LivePlayer::LivePlayer(const TempDir& dir, const RunOptions& options)
     close(errPipe[1]);
     fds_[0] = outPipe[0];
     fds_[1] = errPipe[0];
-}
-
-LivePlayer::LivePlayer(const TempDir& dir, const std::vector<std::string>& args)
-    : LivePlayer(dir, [&] {
-          RunOptions options;
-          options.args = args;
-          return options;
-      }())
-{
 }
 
 LivePlayer::~LivePlayer()

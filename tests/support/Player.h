@@ -53,12 +53,12 @@ std::string Fixture(const std::string& name);
 std::string FillShow(const std::string& name, const std::string& picture = "",
                      const std::string& frame = "select(undef, undef, undef, 0.01);");
 
-// The player started as RunPlayer starts it, kept running while the test
-// talks to it; killed when the object goes.
+// The player kept running while the test talks to it; killed when the object
+// goes.
 class LivePlayer {
 public:
-    LivePlayer(const TempDir& dir, const RunOptions& options);
-    LivePlayer(const TempDir& dir, const std::vector<std::string>& args);
+    // Starts the player as RunPlayer does, with args instead of options.args.
+    LivePlayer(const TempDir& dir, const std::vector<std::string>& args, const RunOptions& options = {});
     ~LivePlayer();
     LivePlayer(const LivePlayer&) = delete;
     LivePlayer& operator=(const LivePlayer&) = delete;

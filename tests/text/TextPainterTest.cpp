@@ -24,19 +24,17 @@ std::string WithoutSpaces(std::string text)
     return text;
 }
 
+// No multi-byte character is cut: every lead byte has all its continuation bytes.
 bool ValidUtf8(const std::string& text)
 {
-    for (std::size_t i = 0; i < text.size();) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        const std::size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        if (n == 0 || i + n > text.size())
+    int owed = 0;
+    for (const unsigned char c : text) {
+        if ((c & 0xC0) == 0x80 ? owed-- == 0 : owed != 0)
             return false;
-        for (std::size_t k = 1; k < n; ++k)
-            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
-                return false;
-        i += n;
+        if ((c & 0xC0) == 0xC0)
+            owed = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : 1;
     }
-    return true;
+    return owed == 0;
 }
 
 class Text : public ::testing::Test {
@@ -104,9 +102,6 @@ TEST_F(Text, WrapBreaksBetweenWords)
     EXPECT_EQ(painter.Wrap("  aa\nbb", size, sevenColumns), (std::vector<std::string>{"  aa", "bb"}));
 }
 
-// ---------------------------------------------------------------------------
-// Drawing
-
 constexpr int kWidth = 800;
 constexpr int kHeight = 600;
 
@@ -140,7 +135,9 @@ Extent BrightExtent()
 
 // Short or long, the message lies inside the margins with room to spare
 // below it for the hint, and a long one fills the screen at a smaller size.
-TEST_F(Text, ErrorScreenShowsAllOfTheMessage)
+// The overlay covers the top-left corner only, on a panel that darkens the
+// show; the show stays visible elsewhere.
+TEST_F(Text, ErrorScreenAndOverlayStayInTheirPlace)
 {
     ASSERT_TRUE(testing_support::OpenGlWindow(kWidth, kHeight));
     std::string many;
@@ -173,6 +170,15 @@ TEST_F(Text, ErrorScreenShowsAllOfTheMessage)
     painter.DrawErrorScreen(many, "", kWidth, kHeight);
     EXPECT_GT(BrightExtent().bottom, kHeight * 3 / 4);
     EXPECT_LT(painter.FitSize(many, render::kErrorPointSize, kWidth, kHeight), render::kErrorPointSize);
+
+    testing_support::ClearFrame(0, 0, 1, 1);
+    painter.DrawOverlay("0:00.000  60.0 fps  reload 0", kWidth, kHeight);
+    const Extent e = BrightExtent();
+    EXPECT_LT(e.top, e.bottom) << "no text drawn";
+    EXPECT_LT(e.bottom, kHeight / 10);
+    EXPECT_LT(e.right, kWidth / 2);
+    EXPECT_PIXEL(testing_support::ReadPixel(kWidth / 2, kHeight / 2), (Rgba{0, 0, 255, 255}), 0);
+    EXPECT_LT(testing_support::ReadPixel(9, 9).b, 128);
 }
 
 // Every piece of state the drawing changes, as the show can observe it.
@@ -210,11 +216,8 @@ void SetShowState(GLuint texture)
 {
     glBindTexture(GL_TEXTURE_2D, texture);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glEnable(GL_TEXTURE_2D);
-    glEnable(GL_DEPTH_TEST);
-    glEnable(GL_LIGHTING);
-    glEnable(GL_CULL_FACE);
-    glEnable(GL_SCISSOR_TEST);
+    for (const GLenum capability : {GL_TEXTURE_2D, GL_DEPTH_TEST, GL_LIGHTING, GL_CULL_FACE, GL_SCISSOR_TEST})
+        glEnable(capability);
     glScissor(0, 0, 10, 10);
     glDisable(GL_BLEND);
     glBlendFunc(GL_ONE, GL_ONE);
@@ -225,14 +228,11 @@ void SetShowState(GLuint texture)
     glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
     glColorMask(GL_TRUE, GL_FALSE, GL_TRUE, GL_FALSE);
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
+    glMatrixMode(GL_PROJECTION);  // ClearFrame reset the matrices
     glFrustum(-1, 1, -1, 1, 1, 10);
     glMatrixMode(GL_TEXTURE);
-    glLoadIdentity();
     glScalef(1, -1, 1);
     glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
     glTranslatef(0.5f, 0.25f, -3);
     glPushMatrix();
     glRotatef(30, 0, 0, 1);
@@ -264,23 +264,6 @@ TEST_F(Text, DrawingLeavesTheShowsStateAlone)
         glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
     }
     glDeleteTextures(1, &texture);
-}
-
-// The overlay covers the top-left corner only; the show stays visible
-// elsewhere.
-TEST_F(Text, OverlayDrawsOverTheFrame)
-{
-    ASSERT_TRUE(testing_support::OpenGlWindow(kWidth, kHeight));
-    testing_support::ClearFrame(0, 0, 1, 1);
-    painter.DrawOverlay("0:00.000  60.0 fps  reload 0", kWidth, kHeight);
-    const Extent e = BrightExtent();
-    EXPECT_LT(e.top, e.bottom) << "no text drawn";
-    EXPECT_LT(e.bottom, kHeight / 10);
-    EXPECT_LT(e.right, kWidth / 2);
-    EXPECT_PIXEL(testing_support::ReadPixel(kWidth / 2, kHeight / 2), (Rgba{0, 0, 255, 255}), 0);
-    // The panel darkens the show behind the text.
-    const Rgba panel = testing_support::ReadPixel(9, 9);
-    EXPECT_LT(panel.b, 128);
 }
 
 }  // namespace

@@ -71,7 +71,7 @@ bool ShowsError(const ScreenShot& shot)
 
 // Every way an editor saves reloads the show once: the old script's END block
 // runs, then the new script goes on from the music position the old one read.
-// A new picture in a subfolder reloads the show and is seen.
+// A new picture in a subfolder reloads the show and is seen, new music heard.
 TEST(Watch, EachSaveReloadsOnceWithTheMusicGoingOn)
 {
     const struct {
@@ -114,15 +114,9 @@ TEST(Watch, EachSaveReloadsOnceWithTheMusicGoingOn)
     ASSERT_TRUE(WriteBmp(dir / "pics/fill.bmp", 16, 16, SolidPixels(16, 16, kGreen)));
     ASSERT_GE(player.WaitForLine("last v3", kPatience), 0) << player.Err();
     EXPECT_TRUE(ScreenBecomes([](const ScreenShot& s) { return CentreIs(s, kGreen); }));
-}
 
-// The new script asks for a position past the end of the shorter music: it
-// lands at the end of the file that is there now.
-TEST(Watch, ChangedMusicIsOpenedAgain)
-{
-    ShowDir dir(FillShow("long"));
-    LivePlayer player(dir, kWatching);
-    ASSERT_GE(player.WaitForLine("first long", kPatience), 0) << player.Err();
+    // New music is opened again: a position past the end of the shorter file
+    // lands at the end of the file that is there now.
     dir.Copy(Fixture("mono22.mp3"), ".derure.mp3.new");
     std::filesystem::rename(dir / ".derure.mp3.new", dir / "derure.mp3");
     dir.Write("main.pl", "sub main { OpenGL::boot_OpenGL(); OpenGL::glSetSoundPos(30000);"
@@ -157,10 +151,11 @@ TEST(Watch, ErrorScreenUntilTheNextSave)
     EXPECT_EQ(player.WaitExit(kPatience), 1);
 }
 
-// The names of GL objects come from a preloaded library that watches the
-// player's glGenTextures and glGenLists and tells, at each swap, which of
+// The old script's GL objects, error handlers and END blocks are gone after a
+// reload. The names of GL objects come from a preloaded library that watches
+// the player's glGenTextures and glGenLists and tells, at each swap, which of
 // those names GL still knows.
-TEST(Watch, OldScriptsGlObjectsAreGoneAfterAReload)
+TEST(Watch, OldScriptsObjectsAndHandlersAreGoneAfterAReload)
 {
     std::string scene, error;
     ASSERT_TRUE(scene3ds::BuildScene("camera C pos 0 -20 0 target 0 0 0\nlight L pos 0 -20 0\n"
@@ -191,10 +186,9 @@ sub main {
     const char* preload = std::getenv("LD_PRELOAD");
     const char* asan = std::getenv("ASAN_OPTIONS");
     RunOptions options;
-    options.args = kWatching;
     options.env = {{"LD_PRELOAD", std::string(preload ? preload : "") + " " + GL_NAMES_LIBRARY},
                    {"ASAN_OPTIONS", std::string(asan ? asan : "") + ":verify_asan_link_order=0"}};
-    LivePlayer player(dir, options);
+    LivePlayer player(dir, kWatching, options);
     const int drawn = player.WaitForLine("drawn", kPatience);
     ASSERT_GE(drawn, 0) << player.Err();
     // The last report before a line, from line `from` on.
@@ -210,20 +204,9 @@ sub main {
         << report(0, drawn);
 
     // The next script swaps before it makes anything: every name GL still
-    // knows then is the old script's.
-    dir.Write("main.pl", "sub main { OpenGL::boot_OpenGL(); OpenGL::SwapBuffers(); print \"first next\\n\";"
-                         " while (1) { OpenGL::SwapBuffers(); select(undef, undef, undef, 0.01) } }");
-    const int first = player.WaitForLine("first next", kPatience);
-    ASSERT_GE(first, 0) << player.Err();
-    EXPECT_EQ(report(drawn, first), "gl-names textures lists");
-}
-
-// A script that catches every error, and never pumps events, still stops at
-// its next call into the player; the close button ends the error screen of
-// the next script with status 1.
-TEST(Watch, ScriptCatchingEveryErrorIsReloaded)
-{
-    ShowDir dir(R"(
+    // knows then is the old script's. It catches every error and never pumps
+    // events, yet stops at its next call into the player.
+    dir.Write("main.pl", R"(
 $SIG{__DIE__} = sub { print "die handler\n" };
 sub main {
     OpenGL::boot_OpenGL();
@@ -233,16 +216,19 @@ sub main {
         select(undef, undef, undef, 0.01);
     }
 }
-END { print "end of the old script\n" }
+END { print "end of the catcher\n" }
 )");
-    LivePlayer player(dir, kWatching);
-    ASSERT_GE(player.WaitForLine("frame", kPatience), 0) << player.Err();
+    const int first = player.WaitForLine("frame", kPatience);
+    ASSERT_GE(first, 0) << player.Err();
+    EXPECT_EQ(report(drawn, first), "gl-names textures lists");
     dir.Write("main.pl", "sub main { print \"next\\n\"; die \"at once\\n\" }");
     ASSERT_GE(player.WaitForLine("next", kPatience), 0) << player.Err();
-    ASSERT_TRUE(ScreenBecomes(ShowsError)) << player.Err();
     EXPECT_EQ(CountLines(player, "caught"), 0);
     EXPECT_EQ(CountLines(player, "die handler"), 0);
-    EXPECT_EQ(CountLines(player, "end of the old script"), 1);
+    EXPECT_EQ(CountLines(player, "end of the catcher"), 1);
+
+    // The close button ends the error screen with status 1.
+    ASSERT_TRUE(ScreenBecomes(ShowsError)) << player.Err();
     player.Close();
     EXPECT_EQ(player.WaitExit(kPatience), 1);
 }
