@@ -45,11 +45,10 @@ RunResult RunScript(const std::string& mainPl, RunOptions options = {}, const st
 // Path of a generated fixture (music files made by the build).
 std::string Fixture(const std::string& name);
 
-// A show named `name` that fills the window every frame with the picture at
-// `picture` (or a blue square), prints "first NAME POS" after its first frame
-// and "last NAME POS" from its END block, POS being the music position it read
-// last, and runs the Perl `frame` at the end of each frame (by default a pause
-// of 10 ms, so that it leaves the machine to the tests beside it).
+// A show that fills the window with `picture` (or blue) every frame, prints
+// "first NAME POS" after its first frame and "last NAME POS" from its END block
+// (POS: the music position it read last), and ends each frame with the Perl
+// `frame` (by default a pause that leaves the machine to the tests beside it).
 std::string FillShow(const std::string& name, const std::string& picture = "",
                      const std::string& frame = "select(undef, undef, undef, 0.01);");
 

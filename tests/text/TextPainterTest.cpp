@@ -10,19 +10,14 @@
 #include <SDL_ttf.h>
 
 #include <algorithm>
-#include <functional>
+#include <regex>
 #include <vector>
 
 namespace {
 
 using testing_support::Rgba;
 
-std::string WithoutSpaces(std::string text)
-{
-    text.erase(std::remove_if(text.begin(), text.end(), [](char c) { return c == ' ' || c == '\n' || c == '\t'; }),
-               text.end());
-    return text;
-}
+std::string WithoutSpaces(const std::string& text) { return std::regex_replace(text, std::regex("[ \n\t]"), ""); }
 
 // No multi-byte character is cut: every lead byte has all its continuation bytes.
 bool ValidUtf8(const std::string& text)
@@ -105,8 +100,6 @@ TEST_F(Text, WrapBreaksBetweenWords)
 constexpr int kWidth = 800;
 constexpr int kHeight = 600;
 
-bool Bright(const Rgba& c) { return c.r > 128 && c.g > 128 && c.b > 128; }
-
 // Rows [top, bottom) and columns [left, right) holding a bright pixel.
 struct Extent {
     int top = kHeight, bottom = 0, left = kWidth, right = 0;
@@ -122,7 +115,7 @@ Extent BrightExtent()
     for (int row = 0; row < kHeight; ++row)
         for (int x = 0; x < kWidth; ++x) {
             const unsigned char* p = &pixels[(static_cast<std::size_t>(row) * kWidth + x) * 4];
-            if (Bright({p[0], p[1], p[2], p[3]})) {
+            if (p[0] > 128 && p[1] > 128 && p[2] > 128) {
                 const int y = kHeight - 1 - row;
                 e.top = std::min(e.top, y);
                 e.bottom = std::max(e.bottom, y + 1);
@@ -241,21 +234,17 @@ void SetShowState(GLuint texture)
 TEST_F(Text, DrawingLeavesTheShowsStateAlone)
 {
     ASSERT_TRUE(testing_support::OpenGlWindow(kWidth, kHeight));
-    const struct {
-        const char* name;
-        std::function<void()> draw;
-    } draws[] = {
-        {"overlay", [&] { painter.DrawOverlay("1:02.345  60.0 fps  reload 2", kWidth, kHeight); }},
-        {"error screen", [&] { painter.DrawErrorScreen("died at main.pl line 1.\n", "hint", kWidth, kHeight); }},
-    };
     GLuint texture = 0;
     glGenTextures(1, &texture);
-    for (const auto& d : draws) {
-        SCOPED_TRACE(d.name);
+    for (const bool overlay : {true, false}) {
+        SCOPED_TRACE(overlay ? "overlay" : "error screen");
         testing_support::ClearFrame(0, 0, 1, 1);
         SetShowState(texture);
         const std::vector<double> before = GlState();
-        d.draw();
+        if (overlay)
+            painter.DrawOverlay("1:02.345  60.0 fps  reload 2", kWidth, kHeight);
+        else
+            painter.DrawErrorScreen("died at main.pl line 1.\n", "hint", kWidth, kHeight);
         EXPECT_EQ(GlState(), before);
         EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
         glMatrixMode(GL_MODELVIEW);

@@ -1,8 +1,5 @@
-// Watch mode through the real player on real files: saves reload the show
-// once each with the music going on, the old script's GL objects are gone,
-// errors show in the window until the next save, and the author's overlay
-// comes and goes with F1. Each test runs on an X server of its own whose
-// screen is the player's window.
+// Watch mode through the real player on real files. Each test runs on an X
+// server of its own whose screen is the player's window.
 #include "tests/support/Display.h"
 #include "tests/support/Pictures.h"
 #include "tests/support/Player.h"
@@ -10,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -37,12 +35,10 @@ int Number(const LivePlayer& player, int line)
     return std::atoi(text.c_str() + text.rfind(' ') + 1);
 }
 
-int CountLines(const LivePlayer& player, const std::string& prefix)
+long CountLines(const LivePlayer& player, const std::string& prefix)
 {
-    int n = 0;
-    for (const std::string& line : player.Lines())
-        n += line.compare(0, prefix.size(), prefix) == 0;
-    return n;
+    const auto& lines = player.Lines();
+    return std::count_if(lines.begin(), lines.end(), [&](const std::string& line) { return line.rfind(prefix, 0) == 0; });
 }
 
 // Waits until the screen satisfies the check (a frame takes a moment to get
