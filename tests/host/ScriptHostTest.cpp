@@ -10,52 +10,34 @@
 #include "host/ScriptHost.h"
 
 #include <chrono>
+#include <filesystem>
 #include <thread>
-#include <unistd.h>
 
-namespace {
-
-class ScriptHostRuns : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        char here[4096];
-        ASSERT_NE(getcwd(here, sizeof here), nullptr);
-        previous_ = here;
-        ASSERT_EQ(chdir(dir_.path().c_str()), 0);
-        context_.width = 320;
-        context_.height = 240;
-        context_.windowReady = 1;
-        context_.frontEnd = std::make_unique<host::LiveFrontEnd>();
-    }
-    void TearDown() override { EXPECT_EQ(chdir(previous_.c_str()), 0); }
-
-    // Runs main.pl (none when script is null) once; what it printed goes to *out.
-    host::RunResult Run(const char* script, std::string* out, const host::RunRules& rules = {})
-    {
-        if (script)
-            dir_.Write("main.pl", script);
-        else
-            unlink((dir_ / "main.pl").c_str());
-        testing::internal::CaptureStdout();
-        const host::RunResult result = host::RunScript(context_, rules);
-        *out = testing::internal::GetCapturedStdout();
-        return result;
-    }
-
-    testing_support::ShowDir dir_;
-    std::string previous_;
-    show::Context context_;
-};
-
-}  // namespace
-
-TEST_F(ScriptHostRuns, EachRunHasItsOwnInterpreterAndObjects)
+TEST(ScriptHostRuns, EachRunHasItsOwnInterpreterAndObjects)
 {
     int argc = 0;
     char** argv = nullptr;
     char** env = nullptr;
     host::ScriptRuntime runtime(&argc, &argv, &env);
+    testing_support::ShowDir dir;
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    show::Context context;
+    context.width = 320;
+    context.height = 240;
+    context.windowReady = 1;
+    context.frontEnd = std::make_unique<host::LiveFrontEnd>();
+    // Runs main.pl (none when script is null) once; what it printed goes to *out.
+    const auto Run = [&](const char* script, std::string* out, const host::RunRules& rules = {}) {
+        if (script)
+            dir.Write("main.pl", script);
+        else
+            std::filesystem::remove(dir / "main.pl");
+        testing::internal::CaptureStdout();
+        const host::RunResult result = host::RunScript(context, rules);
+        *out = testing::internal::GetCapturedStdout();
+        return result;
+    };
     const char* show = R"(Image::boot_Image();
 our @made = (Image->new, Image->new, Image->new);
 our $runs++;
@@ -68,7 +50,7 @@ END { print "end\n" }
         EXPECT_EQ(run.end, host::RunEnd::Returned);
         EXPECT_EQ(run.status, 43);
         EXPECT_EQ(out, "run 1 of 3 at 320x240 1\nend\n") << "round " << round;
-        EXPECT_EQ(context_.effects.Count(), 0u) << "round " << round;
+        EXPECT_EQ(context.effects.Count(), 0u) << "round " << round;
     }
 
     // An error in main, when it may not end the process and is not reported:
@@ -84,11 +66,11 @@ END { print "end\n" }
 
     // An interrupt from another thread, with StopScript as the hook, stops
     // the script at its next binding call, through an eval.
-    context_.interruptHook = host::StopScript;
-    context_.interruptData = &context_;
-    std::thread requester([this] {
+    context.interruptHook = host::StopScript;
+    context.interruptData = &context;
+    std::thread requester([&context] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        context_.RequestInterrupt();
+        context.RequestInterrupt();
     });
     const host::RunResult stopped = Run(R"(OpenGL::boot_OpenGL();
 sub main { my $t0 = time; eval { OpenGL::glGetTime() while time - $t0 < 10 }; print "not stopped\n"; 2 }
@@ -101,7 +83,7 @@ END { print "end\n" }
     EXPECT_EQ(out, "end\n");
 
     // Already requested: the script's top level stops, main is not called.
-    context_.RequestInterrupt();
+    context.RequestInterrupt();
     const host::RunResult early = Run(R"(OpenGL::boot_OpenGL(); OpenGL::glGetTime(); print "top\n";
 sub main { print "main\n"; 2 }
 END { print "end\n" }
@@ -146,4 +128,5 @@ END { print "end\n" }
         EXPECT_EQ(run.error.empty(), e.end != host::RunEnd::Failed) << run.error;
         EXPECT_EQ(out, e.out);
     }
+    std::filesystem::current_path(previous);
 }
