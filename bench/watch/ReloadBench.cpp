@@ -4,7 +4,6 @@
 // the first.
 //   watch_bench SHOWDIR [RELOADS]
 #include "tests/support/Player.h"
-#include "tests/watch/LivePlayer.h"
 
 #include <algorithm>
 #include <chrono>
@@ -27,27 +26,9 @@ constexpr double kPatience = 30;
 // saves do not fall into one burst.
 constexpr auto kBetweenSaves = std::chrono::milliseconds(400);
 
-// A small show: one computed picture every frame; "first frame" after its
-// first swap.
-const char* const kSmallShow = R"(use strict; use warnings;
-sub main {
-    OpenGL::boot_OpenGL();
-    Image::boot_Image();
-    my $fill = Image->new;
-    OpenGL::glStartSound();
-    for (my $frames = 0; ; ++$frames) {
-        OpenGL::glPumpEvents();
-        return 0 if OpenGL::glEscPressed();
-        my $t = OpenGL::glGetSoundPos();
-        OpenGL::glClear();
-        $fill->SetParams({imagedata => "\x20\x40\xff\xff" x 64, width => 8, height => 8, x => 0, y => 0,
-                          alignh => 1, alignv => 1, size => 1 + ($t % 1000) / 1000, alpha => 1, r => 1, g => 1, b => 1});
-        $fill->Render($t);
-        OpenGL::SwapBuffers();
-        print "first frame\n" if $frames == 0;
-    }
-}
-)";
+// A small show: one picture every frame, "first frame POS" after its first
+// swap; no pause between frames.
+const std::string kSmallShow = FillShow("frame", "", "");
 
 long ResidentKb(pid_t pid)
 {
@@ -118,9 +99,7 @@ int main(int argc, char** argv)
     const int reloads = argc > 2 ? std::atoi(argv[2]) : 50;
 
     {
-        TempDir dir;
-        dir.Copy(Fixture("tone.mp3"), "derure.mp3");
-        dir.Write("main.pl", kSmallShow);
+        ShowDir dir(kSmallShow);
         LivePlayer player(dir, {"-w", "--watch"});
         if (player.WaitForLine("first frame", kPatience) < 0) {
             std::fprintf(stderr, "the small show did not start\n%s", player.Err().c_str());

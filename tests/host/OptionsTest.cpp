@@ -3,9 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,11 +16,12 @@ struct Parsed {
     std::string diagnostics;
 };
 
-// Runs the parser on a copy of the words (argv[0] first), collecting what it
-// writes on its diagnostics stream.
-Parsed Parse(std::vector<std::string> words, bool posixlyCorrect)
+// Runs the parser on the words after argv[0], collecting what it writes on
+// its diagnostics stream.
+Parsed Parse(const std::vector<std::string>& args, bool posixlyCorrect = false, std::string argv0 = "sp")
 {
-    std::vector<char*> argv;
+    std::vector<std::string> words = args;
+    std::vector<char*> argv = {argv0.data()};
     for (auto& word : words)
         argv.push_back(word.data());
     argv.push_back(nullptr);
@@ -29,81 +30,101 @@ Parsed Parse(std::vector<std::string> words, bool posixlyCorrect)
     std::size_t size = 0;
     std::FILE* err = open_memstream(&text, &size);
     Parsed parsed;
-    parsed.settings = host::ParseOptions(static_cast<int>(words.size()), argv.data(), posixlyCorrect, err);
+    parsed.settings = host::ParseOptions(static_cast<int>(argv.size() - 1), argv.data(), posixlyCorrect, err);
     std::fclose(err);
     parsed.diagnostics.assign(text, size);
     std::free(text);
     return parsed;
 }
 
+// The settings in a few words: "WxH DEPTH fs" (or "win"), then what the long
+// options set, when it is not their default.
+std::string Summary(const host::Settings& s)
+{
+    std::ostringstream text;
+    text << s.width << 'x' << s.height << ' ' << s.depth << (s.fullscreen ? " fs" : " win");
+    if (s.watch)
+        text << " watch";
+    if (!s.recordPath.empty())
+        text << " record " << s.recordPath;
+    if (s.fps != 60)
+        text << " fps " << s.fps;
+    if (s.duration != 0.0)
+        text << " duration " << s.duration;
+    if (!s.error.empty())
+        text << " error: " << s.error;
+    return text.str();
+}
+
 struct Case {
     std::vector<std::string> args;  // after argv[0]
     bool posixlyCorrect;
-    int width, height, depth;
-    bool fullscreen;
+    const char* settings;     // as Summary gives them
     const char* diagnostics;  // with argv[0] "sp"
 };
 
-std::string Describe(const Case& c)
-{
-    std::string text = c.posixlyCorrect ? "POSIXLY_CORRECT" : "GNU";
-    for (const auto& a : c.args)
-        text += " [" + a + "]";
-    return text;
-}
-
-constexpr bool kFs = true, kWin = false, kGnu = false, kPosix = true;
+constexpr bool kGnu = false, kPosix = true;
 
 const Case kCases[] = {
-    // Defaults and the derived side (the float aspect factor, not exactly 4/3).
-    {{}, kGnu, 800, 600, 32, kFs, ""},
-    {{"-w"}, kGnu, 800, 600, 32, kWin, ""},
-    {{"-x", "1024"}, kGnu, 1024, 768, 32, kFs, ""},
-    {{"-x", "801"}, kGnu, 801, 601, 32, kFs, ""},
-    {{"-x", "1366"}, kGnu, 1366, 1025, 32, kFs, ""},
-    {{"-y", "600"}, kGnu, 801, 600, 32, kFs, ""},
-    {{"-y", "480"}, kGnu, 641, 480, 32, kFs, ""},
-    {{"-y", "601"}, kGnu, 802, 601, 32, kFs, ""},
-    {{"-y", "1024"}, kGnu, 1366, 1024, 32, kFs, ""},
+    // Defaults and the derived side (DerivedSideOverTheWholeRange has them all).
+    {{}, kGnu, "800x600 32 fs", ""},
+    {{"-w"}, kGnu, "800x600 32 win", ""},
+    {{"-x", "1024"}, kGnu, "1024x768 32 fs", ""},
+    {{"-y", "600"}, kGnu, "801x600 32 fs", ""},
     // The last -x or -y decides both sides; the last -f or -w the mode.
-    {{"-x", "1024", "-y", "600"}, kGnu, 801, 600, 32, kFs, ""},
-    {{"-y", "600", "-x", "1024"}, kGnu, 1024, 768, 32, kFs, ""},
-    {{"-f", "-w"}, kGnu, 800, 600, 32, kWin, ""},
-    {{"-w", "-f"}, kGnu, 800, 600, 32, kFs, ""},
-    {{"-wf"}, kGnu, 800, 600, 32, kFs, ""},
+    {{"-x", "1024", "-y", "600"}, kGnu, "801x600 32 fs", ""},
+    {{"-y", "600", "-x", "1024"}, kGnu, "1024x768 32 fs", ""},
+    {{"-f", "-w"}, kGnu, "800x600 32 win", ""},
+    {{"-w", "-f"}, kGnu, "800x600 32 fs", ""},
+    {{"-wf"}, kGnu, "800x600 32 fs", ""},
     // Arguments: rest of the word or the next word; atoi conversion.
-    {{"-x1024"}, kGnu, 1024, 768, 32, kFs, ""},
-    {{"-b", "16"}, kGnu, 800, 600, 16, kFs, ""},
-    {{"-b16"}, kGnu, 800, 600, 16, kFs, ""},
-    {{"-b", "abc"}, kGnu, 800, 600, 0, kFs, ""},
-    {{"-b", "12abc"}, kGnu, 800, 600, 12, kFs, ""},
-    {{"-bfw"}, kGnu, 800, 600, 0, kFs, ""},  // fw is -b's argument
-    {{"-wb", "16"}, kGnu, 800, 600, 16, kWin, ""},
-    {{"-x", "abc"}, kGnu, 0, 0, 32, kFs, ""},
-    {{"-x", "--"}, kGnu, 0, 0, 32, kFs, ""},  // the next word is taken whatever it is
-    {{"-y", "2000000000"}, kGnu, INT_MAX, 2000000000, 32, kFs, ""},  // saturates, no overflow
+    {{"-x1024"}, kGnu, "1024x768 32 fs", ""},
+    {{"-b", "16"}, kGnu, "800x600 16 fs", ""},
+    {{"-b16"}, kGnu, "800x600 16 fs", ""},
+    {{"-b", "abc"}, kGnu, "800x600 0 fs", ""},
+    {{"-b", "12abc"}, kGnu, "800x600 12 fs", ""},
+    {{"-bfw"}, kGnu, "800x600 0 fs", ""},  // fw is -b's argument
+    {{"-wb", "16"}, kGnu, "800x600 16 win", ""},
+    {{"-x", "abc"}, kGnu, "0x0 32 fs", ""},
+    {{"-x", "--"}, kGnu, "0x0 32 fs", ""},  // the next word is taken whatever it is
+    {{"-y", "2000000000"}, kGnu, "2147483647x2000000000 32 fs", ""},  // saturates, no overflow
     // Unknown letters and a missing argument: diagnostic, then go on.
-    {{"-q"}, kGnu, 800, 600, 32, kFs, "sp: illegal option -- q\n"},
-    {{"-qw"}, kGnu, 800, 600, 32, kWin, "sp: illegal option -- q\n"},
-    {{"-wq", "-x", "1024"}, kGnu, 1024, 768, 32, kWin, "sp: illegal option -- q\n"},
-    {{"--w"}, kGnu, 800, 600, 32, kWin, "sp: illegal option -- -\n"},
-    {{"-x"}, kGnu, 800, 600, 32, kFs, "sp: option requires an argument -- x\n"},
-    {{"-y", "768", "-y"}, kGnu, 1025, 768, 32, kFs, "sp: option requires an argument -- y\n"},
-    {{"-wb"}, kGnu, 800, 600, 32, kWin, "sp: option requires an argument -- b\n"},
-    {{"-q", "-z", "-x"}, kGnu, 800, 600, 32, kFs,
+    {{"-q"}, kGnu, "800x600 32 fs", "sp: illegal option -- q\n"},
+    {{"-qw"}, kGnu, "800x600 32 win", "sp: illegal option -- q\n"},
+    {{"-wq", "-x", "1024"}, kGnu, "1024x768 32 win", "sp: illegal option -- q\n"},
+    {{"--w"}, kGnu, "800x600 32 win", "sp: illegal option -- -\n"},
+    {{"-x"}, kGnu, "800x600 32 fs", "sp: option requires an argument -- x\n"},
+    {{"-y", "768", "-y"}, kGnu, "1025x768 32 fs", "sp: option requires an argument -- y\n"},
+    {{"-wb"}, kGnu, "800x600 32 win", "sp: option requires an argument -- b\n"},
+    {{"-q", "-z", "-x"}, kGnu, "800x600 32 fs",
      "sp: illegal option -- q\nsp: illegal option -- z\nsp: option requires an argument -- x\n"},
     // Plain words: skipped (GNU) or the end of the options (POSIXLY_CORRECT).
-    {{"show", "-w"}, kGnu, 800, 600, 32, kWin, ""},
-    {{"show", "-w"}, kPosix, 800, 600, 32, kFs, ""},
-    {{"-x", "1024", "show", "-b", "16"}, kGnu, 1024, 768, 16, kFs, ""},
-    {{"-x", "1024", "show", "-b", "16"}, kPosix, 1024, 768, 32, kFs, ""},
-    {{"-", "-w"}, kGnu, 800, 600, 32, kWin, ""},  // a lone dash is a plain word
-    {{"-", "-w"}, kPosix, 800, 600, 32, kFs, ""},
+    {{"show", "-w"}, kGnu, "800x600 32 win", ""},
+    {{"show", "-w"}, kPosix, "800x600 32 fs", ""},
+    {{"-x", "1024", "show", "-b", "16"}, kGnu, "1024x768 16 fs", ""},
+    {{"-x", "1024", "show", "-b", "16"}, kPosix, "1024x768 32 fs", ""},
+    {{"-", "-w"}, kGnu, "800x600 32 win", ""},  // a lone dash is a plain word
+    {{"-", "-w"}, kPosix, "800x600 32 fs", ""},
     // Two dashes end the options and are consumed.
-    {{"--", "-w"}, kGnu, 800, 600, 32, kFs, ""},
-    {{"-w", "--", "-f"}, kGnu, 800, 600, 32, kWin, ""},
-    {{"show", "--", "-w"}, kGnu, 800, 600, 32, kFs, ""},
-    {{"-x", "1024", "--", "-y", "600"}, kPosix, 1024, 768, 32, kFs, ""},
+    {{"--", "-w"}, kGnu, "800x600 32 fs", ""},
+    {{"-w", "--", "-f"}, kGnu, "800x600 32 win", ""},
+    {{"show", "--", "-w"}, kGnu, "800x600 32 fs", ""},
+    {{"-x", "1024", "--", "-y", "600"}, kPosix, "1024x768 32 fs", ""},
+    // Long options live beside the letters without changing how letters parse.
+    {{"--watch", "-x", "1024"}, kGnu, "1024x768 32 fs watch", ""},
+    {{"-x", "--watch"}, kGnu, "0x0 32 fs", ""},  // the next word is -x's argument
+    {{"--", "--watch"}, kGnu, "800x600 32 fs", ""},
+    {{"--record", "out.mp4", "--fps", "25", "--duration", "2.5"}, kGnu,
+     "800x600 32 fs record out.mp4 fps 25 duration 2.5", ""},
+    {{"--record=a.webm", "--fps=240", "--duration=1"}, kGnu, "800x600 32 fs record a.webm fps 240 duration 1", ""},
+    {{"--fps", "1"}, kGnu, "800x600 32 fs fps 1", ""},
+    {{"--fps", "0"}, kGnu, "800x600 32 fs error: --fps takes a whole number from 1 to 240, not \"0\"", ""},
+    {{"--fps", "241"}, kGnu, "800x600 32 fs error: --fps takes a whole number from 1 to 240, not \"241\"", ""},
+    {{"--fps", "30.5"}, kGnu, "800x600 32 fs error: --fps takes a whole number from 1 to 240, not \"30.5\"", ""},
+    {{"--duration", "0"}, kGnu, "800x600 32 fs error: --duration takes a number of seconds above 0, not \"0\"", ""},
+    {{"--duration", "x"}, kGnu, "800x600 32 fs error: --duration takes a number of seconds above 0, not \"x\"", ""},
+    {{"--record"}, kGnu, "800x600 32 fs error: option '--record' requires an argument", ""},
+    {{"--watch=1"}, kGnu, "800x600 32 fs error: option '--watch' takes no value", ""},
 };
 
 }  // namespace
@@ -111,14 +132,9 @@ const Case kCases[] = {
 TEST(Options, Table)
 {
     for (const Case& c : kCases) {
-        std::vector<std::string> words = {"sp"};
-        words.insert(words.end(), c.args.begin(), c.args.end());
-        const Parsed p = Parse(words, c.posixlyCorrect);
-        const std::string what = Describe(c);
-        EXPECT_EQ(p.settings.width, c.width) << what;
-        EXPECT_EQ(p.settings.height, c.height) << what;
-        EXPECT_EQ(p.settings.depth, c.depth) << what;
-        EXPECT_EQ(p.settings.fullscreen, c.fullscreen) << what;
+        const Parsed p = Parse(c.args, c.posixlyCorrect);
+        const std::string what = (c.posixlyCorrect ? "POSIXLY_CORRECT " : "GNU ") + ::testing::PrintToString(c.args);
+        EXPECT_EQ(Summary(p.settings), c.settings) << what;
         EXPECT_EQ(p.diagnostics, c.diagnostics) << what;
     }
 }
@@ -126,9 +142,9 @@ TEST(Options, Table)
 // The diagnostics name the program exactly as argv[0] gave it.
 TEST(Options, DiagnosticsUseArgvZeroAsGiven)
 {
-    EXPECT_EQ(Parse({"./build/showplayer", "-k", "-b"}, false).diagnostics,
+    EXPECT_EQ(Parse({"-k", "-b"}, false, "./build/showplayer").diagnostics,
               "./build/showplayer: illegal option -- k\n./build/showplayer: option requires an argument -- b\n");
-    EXPECT_EQ(Parse({"", "-k"}, false).diagnostics, ": illegal option -- k\n");
+    EXPECT_EQ(Parse({"-k"}, false, "").diagnostics, ": illegal option -- k\n");
 }
 
 // The derivation matches ceil(3w/4) for every width the video mode could take,
@@ -137,61 +153,10 @@ TEST(Options, DerivedSideOverTheWholeRange)
 {
     for (int side = 1; side <= 20000; ++side) {
         const std::string n = std::to_string(side);
-        const host::Settings byWidth = Parse({"sp", "-x", n}, false).settings;
+        const host::Settings byWidth = Parse({"-x", n}).settings;
         ASSERT_EQ(byWidth.height, (3 * side + 3) / 4) << side;
-        const host::Settings byHeight = Parse({"sp", "-y", n}, false).settings;
+        const host::Settings byHeight = Parse({"-y", n}).settings;
         const int expected = side % 3 == 0 ? 4 * side / 3 + 1 : (4 * side + 2) / 3;
         ASSERT_EQ(byHeight.width, expected) << side;
-    }
-}
-
-namespace {
-
-struct LongCase {
-    std::vector<std::string> args;
-    bool watch;
-    const char* record;
-    int fps;
-    double duration;
-    const char* error;  // "" when the options are usable
-    int width;
-};
-
-const LongCase kLongCases[] = {
-    {{}, false, "", 60, 0.0, "", 800},
-    {{"--watch", "-x", "1024"}, true, "", 60, 0.0, "", 1024},
-    {{"-x", "--watch"}, false, "", 60, 0.0, "", 0},  // the next word is -x's argument
-    {{"--", "--watch"}, false, "", 60, 0.0, "", 800},
-    {{"--record", "out.mp4", "--fps", "25", "--duration", "2.5"}, false, "out.mp4", 25, 2.5, "", 800},
-    {{"--record=a.webm", "--fps=240", "--duration=1"}, false, "a.webm", 240, 1.0, "", 800},
-    {{"--fps", "1"}, false, "", 1, 0.0, "", 800},
-    {{"--fps", "0"}, false, "", 60, 0.0, "--fps takes a whole number from 1 to 240, not \"0\"", 800},
-    {{"--fps", "241"}, false, "", 60, 0.0, "--fps takes a whole number from 1 to 240, not \"241\"", 800},
-    {{"--fps", "30.5"}, false, "", 60, 0.0, "--fps takes a whole number from 1 to 240, not \"30.5\"", 800},
-    {{"--duration", "0"}, false, "", 60, 0.0, "--duration takes a number of seconds above 0, not \"0\"", 800},
-    {{"--duration", "x"}, false, "", 60, 0.0, "--duration takes a number of seconds above 0, not \"x\"", 800},
-    {{"--record"}, false, "", 60, 0.0, "option '--record' requires an argument", 800},
-    {{"--watch=1"}, false, "", 60, 0.0, "option '--watch' takes no value", 800},
-};
-
-}  // namespace
-
-// Long options live beside the letters without changing how letters parse.
-TEST(Options, LongOptions)
-{
-    for (const LongCase& c : kLongCases) {
-        std::vector<std::string> words = {"sp"};
-        words.insert(words.end(), c.args.begin(), c.args.end());
-        const Parsed p = Parse(words, false);
-        std::string what;
-        for (const auto& a : c.args)
-            what += " [" + a + "]";
-        EXPECT_EQ(p.settings.watch, c.watch) << what;
-        EXPECT_EQ(p.settings.recordPath, c.record) << what;
-        EXPECT_EQ(p.settings.fps, c.fps) << what;
-        EXPECT_DOUBLE_EQ(p.settings.duration, c.duration) << what;
-        EXPECT_EQ(p.settings.error, c.error) << what;
-        EXPECT_EQ(p.settings.width, c.width) << what;
-        EXPECT_EQ(p.diagnostics, "") << what;
     }
 }

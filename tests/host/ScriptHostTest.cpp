@@ -10,49 +10,34 @@
 #include "host/ScriptHost.h"
 
 #include <chrono>
+#include <filesystem>
 #include <thread>
-#include <unistd.h>
 
-namespace {
-
-class ScriptHostRuns : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        char here[4096];
-        ASSERT_NE(getcwd(here, sizeof here), nullptr);
-        previous_ = here;
-        ASSERT_EQ(chdir(dir_.path().c_str()), 0);
-        context_.width = 320;
-        context_.height = 240;
-        context_.windowReady = 1;
-        context_.frontEnd = std::make_unique<host::LiveFrontEnd>();
-    }
-    void TearDown() override { EXPECT_EQ(chdir(previous_.c_str()), 0); }
-
-    // Runs main.pl (given) once; what it printed goes to *out.
-    host::RunResult Run(const std::string& script, std::string* out, const host::RunRules& rules = {})
-    {
-        dir_.Write("main.pl", script);
-        testing::internal::CaptureStdout();
-        const host::RunResult result = host::RunScript(context_, rules);
-        *out = testing::internal::GetCapturedStdout();
-        return result;
-    }
-
-    testing_support::ShowDir dir_;
-    std::string previous_;
-    show::Context context_;
-};
-
-}  // namespace
-
-TEST_F(ScriptHostRuns, EachRunHasItsOwnInterpreterAndObjects)
+TEST(ScriptHostRuns, EachRunHasItsOwnInterpreterAndObjects)
 {
     int argc = 0;
     char** argv = nullptr;
     char** env = nullptr;
     host::ScriptRuntime runtime(&argc, &argv, &env);
+    testing_support::ShowDir dir;
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    show::Context context;
+    context.width = 320;
+    context.height = 240;
+    context.windowReady = 1;
+    context.frontEnd = std::make_unique<host::LiveFrontEnd>();
+    // Runs main.pl (none when script is null) once; what it printed goes to *out.
+    const auto Run = [&](const char* script, std::string* out, const host::RunRules& rules = {}) {
+        if (script)
+            dir.Write("main.pl", script);
+        else
+            std::filesystem::remove(dir / "main.pl");
+        testing::internal::CaptureStdout();
+        const host::RunResult result = host::RunScript(context, rules);
+        *out = testing::internal::GetCapturedStdout();
+        return result;
+    };
     const char* show = R"(Image::boot_Image();
 our @made = (Image->new, Image->new, Image->new);
 our $runs++;
@@ -65,35 +50,28 @@ END { print "end\n" }
         EXPECT_EQ(run.end, host::RunEnd::Returned);
         EXPECT_EQ(run.status, 43);
         EXPECT_EQ(out, "run 1 of 3 at 320x240 1\nend\n") << "round " << round;
-        EXPECT_EQ(context_.effects.Count(), 0u) << "round " << round;
+        EXPECT_EQ(context.effects.Count(), 0u) << "round " << round;
     }
 
-    // An exit or an error in main, when it may not end the process: the
-    // run ends with Perl's status and its END blocks.
+    // An error in main, when it may not end the process and is not reported:
+    // the run ends with Perl's status and its END blocks.
     host::RunRules keepGoing;
     keepGoing.exitEndsProcess = false;
-    const struct {
-        const char* body;
-        int status;
-    } exits[] = {{"exit 7", 7}, {"$! = 0; die 'broken'", 255}};
-    for (const auto& e : exits) {
-        std::string out;
-        const host::RunResult run =
-            Run(std::string("sub main { ") + e.body + "; return 1 } END { print \"end\\n\" }", &out, keepGoing);
-        EXPECT_EQ(run.end, host::RunEnd::Exited) << e.body;
-        EXPECT_EQ(run.status, e.status) << e.body;
-        EXPECT_EQ(out, "end\n") << e.body;
-    }
+    std::string out;
+    const host::RunResult died =
+        Run("sub main { $! = 0; die 'broken'; return 1 } END { print \"end\\n\" }", &out, keepGoing);
+    EXPECT_EQ(died.end, host::RunEnd::Exited);
+    EXPECT_EQ(died.status, 255);
+    EXPECT_EQ(out, "end\n");
 
     // An interrupt from another thread, with StopScript as the hook, stops
     // the script at its next binding call, through an eval.
-    context_.interruptHook = host::StopScript;
-    context_.interruptData = &context_;
-    std::thread requester([this] {
+    context.interruptHook = host::StopScript;
+    context.interruptData = &context;
+    std::thread requester([&context] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        context_.RequestInterrupt();
+        context.RequestInterrupt();
     });
-    std::string out;
     const host::RunResult stopped = Run(R"(OpenGL::boot_OpenGL();
 sub main { my $t0 = time; eval { OpenGL::glGetTime() while time - $t0 < 10 }; print "not stopped\n"; 2 }
 END { print "end\n" }
@@ -105,7 +83,7 @@ END { print "end\n" }
     EXPECT_EQ(out, "end\n");
 
     // Already requested: the script's top level stops, main is not called.
-    context_.RequestInterrupt();
+    context.RequestInterrupt();
     const host::RunResult early = Run(R"(OpenGL::boot_OpenGL(); OpenGL::glGetTime(); print "top\n";
 sub main { print "main\n"; 2 }
 END { print "end\n" }
@@ -115,7 +93,8 @@ END { print "end\n" }
     EXPECT_EQ(out, "end\n");
 
     // Errors reported instead of ending the script: the run fails with
-    // Perl's message; what does not end the script is no failure.
+    // Perl's message; what does not end the script is no failure, and an
+    // exit ends the run with its status and END blocks.
     host::RunRules report;
     report.exitEndsProcess = false;
     report.reportErrors = true;
@@ -124,6 +103,7 @@ END { print "end\n" }
         host::RunEnd end;
         const char* error;   // a part of the message
         const char* out;
+        int status = 0;  // checked unless the run failed
     } errors[] = {
         {"sub main {\n    my $x = ;\n}\nEND { print \"end\\n\" }", host::RunEnd::Failed,
          "syntax error at main.pl line 2, near \"= ;\"", ""},
@@ -136,21 +116,17 @@ END { print "end\n" }
          "end\n"},
         {"sub main {\n    die \"in main\";\n}", host::RunEnd::Failed, "in main at main.pl line 2.\n", ""},
         {"eval { die \"caught\\n\" };\nsub main { eval { die \"caught too\\n\" }; print \"main\\n\"; 3 }",
-         host::RunEnd::Returned, "", "main\n"},
-        {"sub main { exit 4 }", host::RunEnd::Exited, "", ""},
+         host::RunEnd::Returned, "", "main\n", 3},
+        {"sub main { exit 7; 1 }\nEND { print \"end\\n\" }", host::RunEnd::Exited, "", "end\n", 7},
     };
     for (const auto& e : errors) {
         SCOPED_TRACE(e.script ? e.script : "no main.pl");
-        if (!e.script) {
-            unlink((dir_ / "main.pl").c_str());
-            testing::internal::CaptureStdout();
-        }
-        const host::RunResult run = e.script ? Run(e.script, &out, report) : host::RunScript(context_, report);
-        if (!e.script)
-            out = testing::internal::GetCapturedStdout();
+        const host::RunResult run = Run(e.script, &out, report);
         EXPECT_EQ(run.end, e.end);
+        EXPECT_TRUE(run.end == host::RunEnd::Failed || run.status == e.status) << run.status;
         EXPECT_NE(run.error.find(e.error), std::string::npos) << run.error;
         EXPECT_EQ(run.error.empty(), e.end != host::RunEnd::Failed) << run.error;
         EXPECT_EQ(out, e.out);
     }
+    std::filesystem::current_path(previous);
 }

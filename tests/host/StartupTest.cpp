@@ -4,114 +4,49 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
+#include <filesystem>
+#include <signal.h>
 
 using namespace testing_support;
 
-namespace {
-
-// A show whose top level leaves a file behind, so a test can tell whether the
-// script stage ran at all.
-const char* kMarkingShow = R"(open my $f, '>', 'script-ran' or die; close $f;
-sub main { return 0; }
-1;
-)";
-
-bool Exists(const ShowDir& dir, const std::string& name)
+// The options end to end (the line printed before any SDL call and the
+// diagnostics), and the video stage: without any display or with a mode the
+// display refuses it fails cleanly, with nothing but its line on standard
+// output (no text-mode driver writing terminal codes), no script and status 1.
+TEST(StartupStages, ResolutionLineDiagnosticsAndVideo)
 {
-    struct stat info;
-    return stat((dir.path() + "/" + name).c_str(), &info) == 0;
-}
-
-struct MarkedRun {
-    RunResult result;
-    bool scriptRan;
-};
-
-MarkedRun RunMarkingShow(RunOptions options)
-{
-    ShowDir dir;
-    dir.Write("main.pl", kMarkingShow);
-    dir.Copy(Fixture("tone.mp3"), "derure.mp3");
-    MarkedRun run;
-    run.result = RunPlayer(dir, options);
-    run.scriptRan = Exists(dir, "script-ran");
-    return run;
-}
-
-}  // namespace
-
-// The options end to end: the line printed before any SDL call, the
-// diagnostics, and a successful start (the script ran, status from main).
-TEST(StartupOptions, ResolutionLineAndDiagnostics)
-{
-    struct Case {
+    const std::string failed = "SDL is GORT!\n";
+    const struct {
         std::vector<std::string> args;
-        bool posixlyCorrect;
-        const char* line;
+        const char* env;  // "POSIXLY_CORRECT", "no display" or ""
+        std::string out;
         const char* err;
     } cases[] = {
-        {{"-w", "-y", "600"}, false, "using resolution 801x600 32bpp\n", ""},
-        {{"-w", "-q", "-x"}, false, "using resolution 800x600 32bpp\n",
+        {{"-w", "-y", "600"}, "", "using resolution 801x600 32bpp\n", ""},
+        {{"-w", "-q", "-x"}, "", "using resolution 800x600 32bpp\n",
          "showplayer: illegal option -- q\nshowplayer: option requires an argument -- x\n"},
-        {{"show", "-w"}, true, "using resolution 800x600 32bpp [fs]\n", ""},
-    };
-    for (const Case& c : cases) {
-        RunOptions options;
-        options.args = c.args;
-        if (c.posixlyCorrect)
-            options.env["POSIXLY_CORRECT"] = "1";
-        else
-            options.unsetEnv.push_back("POSIXLY_CORRECT");
-        const MarkedRun run = RunMarkingShow(options);
-        std::string what;
-        for (const auto& a : c.args)
-            what += a + " ";
-        EXPECT_EQ(run.result.out, c.line) << what;
-        EXPECT_EQ(run.result.err, c.err) << what;
-        EXPECT_EQ(run.result.status, 0) << what << run.result.err;
-        EXPECT_TRUE(run.scriptRan) << what;
-    }
-}
-
-// Without any display the video stage fails cleanly: nothing but the two
-// lines on standard output (no text-mode driver writing terminal codes), no
-// sound, no script, status 1.
-TEST(StartupStages, NoDisplay)
-{
-    for (const char* mode : {"-w", "-f"}) {
-        RunOptions options;
-        options.args = {mode};
-        options.unsetEnv = {"DISPLAY", "SDL_VIDEODRIVER", "WAYLAND_DISPLAY"};
-        const MarkedRun run = RunMarkingShow(options);
-        const std::string line = std::string("using resolution 800x600 32bpp") + (mode[1] == 'f' ? " [fs]" : "");
-        EXPECT_EQ(run.result.out, line + "\nSDL is GORT!\n") << mode;
-        EXPECT_EQ(run.result.err, "") << mode;
-        EXPECT_EQ(run.result.status, 1) << mode;
-        EXPECT_FALSE(run.scriptRan) << mode;
-    }
-}
-
-// A video mode that the display refuses even without multisampling.
-TEST(StartupStages, RefusedVideoMode)
-{
-    RunOptions options;
-    options.args = {"-w", "-x", "0", "-b", "-8"};
-    const MarkedRun run = RunMarkingShow(options);
-    EXPECT_EQ(run.result.out, "using resolution 0x0 -8bpp\nSDL is GORT!\n");
-    EXPECT_EQ(run.result.status, 1);
-    EXPECT_FALSE(run.scriptRan);
-}
-
-TEST(StartupScript, ExitStatusIsMainsResultLowEightBits)
-{
-    struct Case { const char* value; int status; } cases[] = {
-        {"259", 3}, {"-1", 255}, {"'7.9'", 7}, {"undef", 0},
+        {{"show", "-w"}, "POSIXLY_CORRECT", "using resolution 800x600 32bpp [fs]\n", ""},
+        {{"-w"}, "no display", "using resolution 800x600 32bpp\n" + failed, ""},
+        {{"-f"}, "no display", "using resolution 800x600 32bpp [fs]\n" + failed, ""},
+        {{"-w", "-x", "0", "-b", "-8"}, "", "using resolution 0x0 -8bpp\n" + failed, ""},
     };
     for (const auto& c : cases) {
-        const RunResult run = RunScript(std::string("sub main { return ") + c.value + "; } 1;");
-        EXPECT_EQ(run.status, c.status) << c.value << "\n" << run.err;
-        EXPECT_EQ(run.out, "using resolution 800x600 32bpp\n") << c.value;
+        RunOptions options;
+        options.args = c.args;
+        options.unsetEnv = {"POSIXLY_CORRECT"};
+        if (c.env == std::string("POSIXLY_CORRECT"))
+            options.env["POSIXLY_CORRECT"] = "1";
+        else if (c.env == std::string("no display"))
+            options.unsetEnv = {"DISPLAY", "SDL_VIDEODRIVER", "WAYLAND_DISPLAY"};
+        // The show's top level leaves a file behind: the script stage ran.
+        ShowDir dir("open my $f, '>', 'script-ran' or die; close $f;\nsub main { return 0; }\n");
+        const RunResult run = RunPlayer(dir, options);
+        const bool started = c.out.find(failed) == std::string::npos;
+        SCOPED_TRACE(::testing::PrintToString(c.args) + " " + c.env);
+        EXPECT_EQ(run.out, c.out);
+        EXPECT_EQ(run.err, c.err);
+        EXPECT_EQ(run.status, started ? 0 : 1) << run.err;
+        EXPECT_EQ(std::filesystem::exists(dir / "script-ran"), started);
     }
 }
 
@@ -153,38 +88,43 @@ END { print "end ", ($main::returned // 0), "\n"; print "last words" }
     EXPECT_EQ(run.status, 5);
 }
 
-// Errors are the runtime's: its message on standard error, a non-zero status,
-// and what the script had printed still comes out.
-TEST(StartupScript, ScriptErrors)
+// The exit status is main's result, low eight bits, or exit's. Errors are the
+// runtime's: its message on standard error, a non-zero status, and what the
+// script had printed still comes out.
+TEST(StartupScript, ExitStatusAndErrors)
 {
-    {
-        ShowDir dir;  // no main.pl at all
+    const struct {
+        const char* script;  // null: no main.pl at all
+        const char* out;     // after the resolution line
+        const char* err;
+        int status = -1;     // -1: any but 0
+    } cases[] = {
+        {"sub main { return 259; } 1;", "", "", 3},
+        {"sub main { return -1; } 1;", "", "", 255},
+        {"sub main { return '7.9'; } 1;", "", "", 7},
+        {"sub main { return undef; } 1;", "", "", 0},
+        {"sub main { exit 9; }", "", "", 9},
+        {nullptr, "", "Can't open perl script \"main.pl\": No such file or directory\n"
+                      "Undefined subroutine &main::main called.\n"},
+        {"print \"before\\n\";\nsub main {\n  print \"in main\";\n  die \"broken show\";\n}\nEND { print \"end\\n\" }",
+         "before\nin main", "broken show at main.pl line 4.\n"},
+        {"sub main {\n  my $x = ;\n}\n", "",
+         "syntax error at main.pl line 2, near \"= ;\"\nExecution of main.pl aborted due to compilation errors.\n"
+         "Undefined subroutine &main::main called at main.pl line 3.\n"},
+    };
+    for (const auto& c : cases) {
+        ShowDir dir;
         dir.Copy(Fixture("tone.mp3"), "derure.mp3");
+        if (c.script)
+            dir.Write("main.pl", c.script);
         RunOptions options;
         options.args = {"-w"};
         const RunResult run = RunPlayer(dir, options);
-        EXPECT_EQ(run.out, "using resolution 800x600 32bpp\n");
-        EXPECT_EQ(run.err,
-                  "Can't open perl script \"main.pl\": No such file or directory\n"
-                  "Undefined subroutine &main::main called.\n");
-        EXPECT_NE(run.status, 0);
+        SCOPED_TRACE(c.script ? c.script : "no main.pl");
+        EXPECT_EQ(run.out, std::string("using resolution 800x600 32bpp\n") + c.out);
+        EXPECT_EQ(run.err, c.err);
+        EXPECT_TRUE(c.status < 0 ? run.status != 0 : run.status == c.status) << run.status;
         EXPECT_EQ(run.signal, 0);
-    }
-    {
-        const RunResult run = RunScript("print \"before\\n\";\nsub main {\n  print \"in main\";\n  die \"broken show\";\n}\nEND { print \"end\\n\" }\n");
-        EXPECT_EQ(run.out, "using resolution 800x600 32bpp\nbefore\nin main");
-        EXPECT_EQ(run.err, "broken show at main.pl line 4.\n");
-        EXPECT_NE(run.status, 0);
-        EXPECT_EQ(run.signal, 0);
-    }
-    {
-        const RunResult run = RunScript("sub main {\n  my $x = ;\n}\n");
-        EXPECT_NE(run.err.find("syntax error at main.pl line 2"), std::string::npos) << run.err;
-        EXPECT_NE(run.status, 0);
-    }
-    {
-        const RunResult run = RunScript("sub main { exit 9; }\n");
-        EXPECT_EQ(run.status, 9);
     }
 }
 
@@ -193,33 +133,26 @@ TEST(StartupScript, ScriptErrors)
 // blocks, also from inside an eval.
 TEST(StartupScript, SignalsAndTheCloseButtonEndTheShow)
 {
-    const struct {
-        const char* action;  // Perl, run while the show pumps events
-        int signal;
-        const char* out;
-    } cases[] = {
-        {"kill 'TERM', $$", SIGTERM, "using resolution 800x600 32bpp\n"},
-        {"kill 'INT', $$", SIGINT, "using resolution 800x600 32bpp\n"},
-        {"system($ENV{CLOSE_WINDOW}, $$) == 0 or die 'no close request sent'", 0,
-         "using resolution 800x600 32bpp\nend\n"},
-    };
-    for (const auto& c : cases) {
-        RunOptions options;
-        options.env["CLOSE_WINDOW"] = CLOSE_WINDOW_TOOL;
-        const RunResult run = RunScript(std::string(R"(
+    for (const int signal : {SIGTERM, SIGINT, 0}) {
+        ShowDir dir(R"(
 sub main {
     OpenGL::boot_OpenGL();
     OpenGL::glPumpEvents();
-    )") + c.action + R"(;
-    eval { for (1 .. 300) { OpenGL::glPumpEvents(); select(undef, undef, undef, 0.01); } };
+    print "ready\n";
+    eval { for (1 .. 500) { OpenGL::glPumpEvents(); select(undef, undef, undef, 0.01); } };
     print "still running\n";
     return 3;
 }
 END { print "end\n" }
-)",
-                                        options);
-        EXPECT_EQ(run.signal, c.signal) << c.action << ": " << run.err;
-        EXPECT_EQ(run.status, c.signal ? 128 + c.signal : 0) << c.action << ": " << run.err;
-        EXPECT_EQ(run.out, c.out) << c.action;
+)");
+        LivePlayer player(dir, {"-w"});
+        ASSERT_GE(player.WaitForLine("ready", 15), 0) << player.Err();
+        if (signal)
+            kill(player.pid(), signal);
+        else
+            player.Close();
+        EXPECT_EQ(player.WaitExit(15), signal ? 128 + signal : 0) << signal << ": " << player.Err();
+        EXPECT_EQ(player.Signal(), signal);
+        EXPECT_EQ(player.Out(), std::string("using resolution 800x600 32bpp\nready\n") + (signal ? "" : "end\n"));
     }
 }

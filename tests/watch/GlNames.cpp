@@ -1,10 +1,7 @@
-// Preloaded into the player by the watch tests (LD_PRELOAD): remembers every
-// texture and display-list name the process made, and at each buffer swap
-// asks GL which of them still exist. When that set changes it prints one line
-// on standard output:
-//   gl-names textures 3 4 lists 1 2 3
-// so that a test sees, in order with the script's own lines, whether the
-// objects of a script that was replaced still hold GL resources.
+// Preloaded into the player by the watch tests: at each buffer swap, when the
+// set changed, prints which texture and display-list names the process made GL
+// still knows ("gl-names textures 3 4 lists 1 2 3"), in order with the
+// script's own lines.
 #include <GL/gl.h>
 #include <dlfcn.h>
 #include <set>

@@ -1,19 +1,17 @@
-// Watch mode through the real player on real files: saves reload the show
-// once each with the music going on, the old script's GL objects are gone,
-// errors show in the window until the next save, and the author's overlay
-// comes and goes with F1. Each test runs on an X server of its own whose
-// screen is the player's window.
+// Watch mode through the real player on real files. Each test runs on an X
+// server of its own whose screen is the player's window.
+#include "tests/support/Display.h"
 #include "tests/support/Pictures.h"
 #include "tests/support/Player.h"
-#include "tests/watch/LivePlayer.h"
 #include "tools/Scene3ds.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
-#include <sstream>
+#include <regex>
 #include <thread>
 
 namespace {
@@ -28,56 +26,20 @@ constexpr double kPatience = 15;
 // Seconds to go on watching for a second reload that must not come.
 constexpr double kAfterglow = 0.6;
 
-const std::vector<std::string> kWatchArgs = {"-w", "--watch"};
+const std::vector<std::string> kWatching = {"-w", "--watch"};
 
-// The test shows pause 10 ms a frame: a player drawing as fast as it can
-// would hold up the tests that run beside it.
-//
-// A show named `name`: every frame it fills the window with the picture at
-// `picture` (or a blue square), and it prints "first NAME POS" after its first
-// frame and "last NAME POS" from its END block, POS being the music position
-// it read last. `frame` is extra Perl run inside the frame loop.
-std::string Show(const std::string& name, const std::string& picture = "", const std::string& frame = "")
+// The number at the end of the player's line.
+int Number(const LivePlayer& player, int line)
 {
-    const std::string source = picture.empty() ? "imagedata => \"\\x00\\x00\\xff\\xff\" x 256, width => 16, height => 16"
-                                               : "image => '" + picture + "'";
-    return R"(use strict; use warnings;
-my $pos = -1;
-sub main {
-    OpenGL::boot_OpenGL();
-    Image::boot_Image();
-    my $fill = Image->new;
-    OpenGL::glStartSound();
-    for (my $frames = 0; ; ++$frames) {
-        OpenGL::glPumpEvents();
-        return 0 if OpenGL::glEscPressed();
-        $pos = OpenGL::glGetSoundPos();
-        OpenGL::glClear();
-        $fill->SetParams({)" + source + R"(, x => 0, y => 0, alignh => 1, alignv => 1,
-                          size => 4, alpha => 1, r => 1, g => 1, b => 1});
-        $fill->Render($pos);
-        OpenGL::SwapBuffers();
-        print "first )" + name + R"( $pos\n" if $frames == 0;
-        select(undef, undef, undef, 0.01);
-        )" + frame + R"(
-    }
-}
-END { print "last )" + name + R"( $pos\n" }
-1;
-)";
+    const std::string& text = player.Lines()[static_cast<std::size_t>(line)];
+    return std::atoi(text.c_str() + text.rfind(' ') + 1);
 }
 
-// The number after "PREFIX" in the line.
-int Number(const std::string& line, const std::string& prefix) { return std::atoi(line.c_str() + prefix.size()); }
-
-// A show folder with music and the given main.pl.
-struct Folder : TempDir {
-    explicit Folder(const std::string& mainPl, const std::string& music = "tone.mp3")
-    {
-        Copy(Fixture(music), "derure.mp3");
-        Write("main.pl", mainPl);
-    }
-};
+long CountLines(const LivePlayer& player, const std::string& prefix)
+{
+    const auto& lines = player.Lines();
+    return std::count_if(lines.begin(), lines.end(), [&](const std::string& line) { return line.rfind(prefix, 0) == 0; });
+}
 
 // Waits until the screen satisfies the check (a frame takes a moment to get
 // there after the line that announced it).
@@ -96,40 +58,17 @@ bool CentreIs(const ScreenShot& shot, const Rgba& colour) { return ColorNear(sho
 
 // The error screen: its dark background in the corner, and text (pixels far
 // from the background) in the top part.
-const Rgba kErrorBackground{41, 8, 8, 255};
 bool ShowsError(const ScreenShot& shot)
 {
-    return ColorNear(shot.At(kWidth - 2, kHeight - 2), kErrorBackground, 4) &&
-           shot.CountUnlike(kErrorBackground, 60, 0, 0, kWidth, kHeight / 3) > 200;
+    const Rgba background{41, 8, 8, 255};
+    return ColorNear(shot.At(kWidth - 2, kHeight - 2), background, 4) &&
+           shot.CountUnlike(background, 60, 0, 0, kWidth, kHeight / 3) > 200;
 }
 
-int CountLines(const LivePlayer& player, const std::string& prefix)
-{
-    int n = 0;
-    for (const std::string& line : player.Lines())
-        n += line.compare(0, prefix.size(), prefix) == 0;
-    return n;
-}
-
-TEST(Watch, ReloadGoesOnFromTheMusicPositionOfTheOldScript)
-{
-    Folder dir(Show("one"));
-    LivePlayer player(dir, kWatchArgs);
-    ASSERT_GE(player.WaitForLine("first one", kPatience), 0) << player.Err();
-    player.Drain(0.7);
-    dir.Write("main.pl", Show("two"));
-    const int first = player.WaitForLine("first two", kPatience);
-    ASSERT_GE(first, 0) << player.Err();
-    const int last = player.WaitForLine("last one", 0);
-    ASSERT_GE(last, 0) << "the old script's END block did not run";
-    EXPECT_LT(last, first);
-    const int lastPos = Number(player.Lines()[static_cast<std::size_t>(last)], "last one ");
-    EXPECT_GT(lastPos, 0) << "the music did not play";
-    EXPECT_GE(Number(player.Lines()[static_cast<std::size_t>(first)], "first two "), lastPos);
-    EXPECT_TRUE(player.Running());
-}
-
-TEST(Watch, EachEditorSaveReloadsOnce)
+// Every way an editor saves reloads the show once: the old script's END block
+// runs, then the new script goes on from the music position the old one read.
+// A new picture in a subfolder reloads the show and is seen, new music heard.
+TEST(Watch, EachSaveReloadsOnceWithTheMusicGoingOn)
 {
     const struct {
         const char* name;
@@ -147,106 +86,79 @@ TEST(Watch, EachEditorSaveReloadsOnce)
              d.Write("main.pl", text);
          }},
     };
-    Folder dir(Show("v0"));
-    LivePlayer player(dir, kWatchArgs);
+    ShowDir dir(FillShow("v0", "pics/fill.bmp"));
+    ASSERT_TRUE(WriteBmp(dir / "pics/fill.bmp", 16, 16, SolidPixels(16, 16, kRed)));
+    LivePlayer player(dir, kWatching);
     ASSERT_GE(player.WaitForLine("first v0", kPatience), 0) << player.Err();
+    EXPECT_TRUE(ScreenBecomes([](const ScreenShot& s) { return CentreIs(s, kRed); }));
+    player.Drain(kAfterglow);
     int version = 0;
     for (const auto& s : saves) {
         SCOPED_TRACE(s.name);
-        const std::string name = "v" + std::to_string(++version);
-        s.save(dir, Show(name));
-        ASSERT_GE(player.WaitForLine("first " + name, kPatience), 0) << player.Err();
+        const std::string old = "v" + std::to_string(version), name = "v" + std::to_string(++version);
+        s.save(dir, FillShow(name, "pics/fill.bmp"));
+        const int first = player.WaitForLine("first " + name, kPatience);
+        ASSERT_GE(first, 0) << player.Err();
+        const int last = player.WaitForLine("last " + old, 0);
+        ASSERT_GE(last, 0) << "the old script's END block did not run";
+        EXPECT_LT(last, first);
+        EXPECT_GT(Number(player, last), 0) << "the music did not play";
+        EXPECT_GE(Number(player, first), Number(player, last));
         player.Drain(kAfterglow);
         EXPECT_EQ(CountLines(player, "first "), version + 1);
     }
-}
-
-TEST(Watch, ChangedPictureReloadsAndShows)
-{
-    Folder dir(Show("pic", "pics/fill.bmp"));
-    ASSERT_TRUE(WriteBmp(dir / "pics/fill.bmp", 16, 16, SolidPixels(16, 16, kRed)));
-    LivePlayer player(dir, kWatchArgs);
-    const int first = player.WaitForLine("first pic", kPatience);
-    ASSERT_GE(first, 0) << player.Err();
-    EXPECT_TRUE(ScreenBecomes([](const ScreenShot& s) { return CentreIs(s, kRed); }));
-
     ASSERT_TRUE(WriteBmp(dir / "pics/fill.bmp", 16, 16, SolidPixels(16, 16, kGreen)));
-    ASSERT_GE(player.WaitForLine("first pic", kPatience, static_cast<std::size_t>(first) + 1), 0) << player.Err();
+    ASSERT_GE(player.WaitForLine("last v3", kPatience), 0) << player.Err();
     EXPECT_TRUE(ScreenBecomes([](const ScreenShot& s) { return CentreIs(s, kGreen); }));
-}
 
-TEST(Watch, ChangedMusicIsOpenedAgain)
-{
-    // The new script asks for a position past the end of the shorter music:
-    // it lands at the end of the file that is there now.
-    Folder dir(Show("long"));
-    LivePlayer player(dir, kWatchArgs);
-    ASSERT_GE(player.WaitForLine("first long", kPatience), 0) << player.Err();
+    // New music is opened again: a position past the end of the shorter file
+    // lands at the end of the file that is there now.
     dir.Copy(Fixture("mono22.mp3"), ".derure.mp3.new");
     std::filesystem::rename(dir / ".derure.mp3.new", dir / "derure.mp3");
     dir.Write("main.pl", "sub main { OpenGL::boot_OpenGL(); OpenGL::glSetSoundPos(30000);"
                          " print 'seek ', OpenGL::glGetSoundPos(), \"\\n\"; return 0 }");
     const int seek = player.WaitForLine("seek ", kPatience);
     ASSERT_GE(seek, 0) << player.Err();
-    EXPECT_LE(Number(player.Lines()[static_cast<std::size_t>(seek)], "seek "), 10000);
+    EXPECT_LE(Number(player, seek), 10000);
     EXPECT_EQ(player.WaitExit(kPatience), 0);
 }
 
-// An error shows in the window while the player (and its music) goes on;
-// the next save runs the show again.
+// An error shows in the window while the player (and its music) goes on; the
+// next save runs the show again; Escape ends the player with status 1.
 TEST(Watch, ErrorScreenUntilTheNextSave)
 {
-    Folder dir("sub main {\n    my $x = ;\n}\n");
-    LivePlayer player(dir, kWatchArgs);
+    ShowDir dir("sub main {\n    my $x = ;\n}\n");
+    LivePlayer player(dir, kWatching);
     EXPECT_TRUE(ScreenBecomes(ShowsError)) << player.Err();
     player.Drain(0.2);
     EXPECT_NE(player.Err().find("syntax error at main.pl line 2"), std::string::npos) << player.Err();
     EXPECT_TRUE(player.Running());
 
-    dir.Write("main.pl", Show("fixed"));
+    dir.Write("main.pl", FillShow("fixed"));
     ASSERT_GE(player.WaitForLine("first fixed", kPatience), 0) << player.Err();
     EXPECT_TRUE(ScreenBecomes([](const ScreenShot& s) { return CentreIs(s, kBlue); }));
 
-    dir.Write("main.pl", Show("dying", "", "die \"no frame two\\n\";"));
+    dir.Write("main.pl", FillShow("dying", "", "die \"no frame two\\n\";"));
     ASSERT_GE(player.WaitForLine("first dying", kPatience), 0) << player.Err();
     EXPECT_TRUE(ScreenBecomes(ShowsError));
     player.Drain(0.2);
     EXPECT_NE(player.Err().find("no frame two"), std::string::npos) << player.Err();
-    EXPECT_TRUE(player.Running());
+    player.PressKey("Escape");
+    EXPECT_EQ(player.WaitExit(kPatience), 1);
 }
 
-// Escape and the close button end the player from the error screen, with
-// status 1.
-TEST(Watch, ErrorScreenEndsWithStatusOne)
-{
-    const struct {
-        const char* name;
-        std::function<void(LivePlayer&)> end;
-    } ways[] = {
-        {"Escape", [](LivePlayer& p) { p.PressKey("Escape"); }},
-        {"close button", [](LivePlayer& p) { p.Close(); }},
-    };
-    for (const auto& way : ways) {
-        SCOPED_TRACE(way.name);
-        Folder dir("sub main { die \"at once\\n\" }");
-        LivePlayer player(dir, kWatchArgs);
-        ASSERT_TRUE(ScreenBecomes(ShowsError)) << player.Err();
-        way.end(player);
-        EXPECT_EQ(player.WaitExit(kPatience), 1);
-    }
-}
-
-// The names of GL objects come from a preloaded library that watches the
-// player's glGenTextures and glGenLists and tells, at each swap, which of
+// The old script's GL objects, error handlers and END blocks are gone after a
+// reload. The names of GL objects come from a preloaded library that watches
+// the player's glGenTextures and glGenLists and tells, at each swap, which of
 // those names GL still knows.
-TEST(Watch, OldScriptsGlObjectsAreGoneAfterAReload)
+TEST(Watch, OldScriptsObjectsAndHandlersAreGoneAfterAReload)
 {
     std::string scene, error;
     ASSERT_TRUE(scene3ds::BuildScene("camera C pos 0 -20 0 target 0 0 0\nlight L pos 0 -20 0\n"
                                      "material W texture wood.bmp\nbox B 2 material W uv\nobject B\n",
                                      &scene, &error))
         << error;
-    Folder dir(R"(
+    ShowDir dir(R"(
 sub main {
     OpenGL::boot_OpenGL(); Image::boot_Image(); Model::boot_Model(); BalTrap::boot_BalTrap();
     InkStain::boot_InkStain();
@@ -268,48 +180,29 @@ sub main {
     dir.Write("models/box.3ds", scene);
     ASSERT_TRUE(WriteBmp(dir / "images/wood.bmp", 8, 8, QuadrantPixels(8, 8)));
     const char* preload = std::getenv("LD_PRELOAD");
-    LivePlayer player(dir, kWatchArgs,
-                      {{"LD_PRELOAD", std::string(preload ? preload : "") + " " + GL_NAMES_LIBRARY},
-                       {"ASAN_OPTIONS", std::string(std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "") +
-                                            ":verify_asan_link_order=0"}});
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    RunOptions options;
+    options.env = {{"LD_PRELOAD", std::string(preload ? preload : "") + " " + GL_NAMES_LIBRARY},
+                   {"ASAN_OPTIONS", std::string(asan ? asan : "") + ":verify_asan_link_order=0"}};
+    LivePlayer player(dir, kWatching, options);
     const int drawn = player.WaitForLine("drawn", kPatience);
     ASSERT_GE(drawn, 0) << player.Err();
-    std::string before;
-    for (int i = 0; i <= drawn; ++i)
-        if (player.Lines()[static_cast<std::size_t>(i)].rfind("gl-names ", 0) == 0)
-            before = player.Lines()[static_cast<std::size_t>(i)];
+    // The last report before a line, from line `from` on.
+    const auto report = [&](int from, int before) {
+        std::string last;
+        for (int i = from; i < before; ++i)
+            if (player.Lines()[static_cast<std::size_t>(i)].rfind("gl-names ", 0) == 0)
+                last = player.Lines()[static_cast<std::size_t>(i)];
+        return last;
+    };
     // Every kind of object made names, or the probe sees nothing.
-    std::istringstream words(before);
-    std::string word;
-    int textures = 0, lists = 0;
-    bool inLists = false;
-    while (words >> word) {
-        if (word == "lists")
-            inLists = true;
-        else if (std::isdigit(static_cast<unsigned char>(word[0])))
-            ++(inLists ? lists : textures);
-    }
-    EXPECT_GE(textures, 4) << before;
-    EXPECT_GE(lists, 3) << before;
+    EXPECT_TRUE(std::regex_match(report(0, drawn), std::regex("gl-names textures( \\d+){4,} lists( \\d+){3,}")))
+        << report(0, drawn);
 
     // The next script swaps before it makes anything: every name GL still
-    // knows then is the old script's.
-    dir.Write("main.pl", "sub main { OpenGL::boot_OpenGL(); OpenGL::SwapBuffers(); print \"first next\\n\";"
-                         " while (1) { OpenGL::SwapBuffers(); select(undef, undef, undef, 0.01) } }");
-    const int first = player.WaitForLine("first next", kPatience);
-    ASSERT_GE(first, 0) << player.Err();
-    std::string after;
-    for (int i = drawn; i < first; ++i)
-        if (player.Lines()[static_cast<std::size_t>(i)].rfind("gl-names ", 0) == 0)
-            after = player.Lines()[static_cast<std::size_t>(i)];
-    EXPECT_EQ(after, "gl-names textures lists");
-}
-
-// A script that catches every error, and never pumps events, still stops at
-// its next call into the player.
-TEST(Watch, ScriptCatchingEveryErrorIsReloaded)
-{
-    Folder dir(R"(
+    // knows then is the old script's. It catches every error and never pumps
+    // events, yet stops at its next call into the player.
+    dir.Write("main.pl", R"(
 $SIG{__DIE__} = sub { print "die handler\n" };
 sub main {
     OpenGL::boot_OpenGL();
@@ -319,15 +212,21 @@ sub main {
         select(undef, undef, undef, 0.01);
     }
 }
-END { print "end of the old script\n" }
+END { print "end of the catcher\n" }
 )");
-    LivePlayer player(dir, kWatchArgs);
-    ASSERT_GE(player.WaitForLine("frame", kPatience), 0) << player.Err();
-    dir.Write("main.pl", Show("after"));
-    ASSERT_GE(player.WaitForLine("first after", kPatience), 0) << player.Err();
+    const int first = player.WaitForLine("frame", kPatience);
+    ASSERT_GE(first, 0) << player.Err();
+    EXPECT_EQ(report(drawn, first), "gl-names textures lists");
+    dir.Write("main.pl", "sub main { print \"next\\n\"; die \"at once\\n\" }");
+    ASSERT_GE(player.WaitForLine("next", kPatience), 0) << player.Err();
     EXPECT_EQ(CountLines(player, "caught"), 0);
     EXPECT_EQ(CountLines(player, "die handler"), 0);
-    EXPECT_EQ(CountLines(player, "end of the old script"), 1);
+    EXPECT_EQ(CountLines(player, "end of the catcher"), 1);
+
+    // The close button ends the error screen with status 1.
+    ASSERT_TRUE(ScreenBecomes(ShowsError)) << player.Err();
+    player.Close();
+    EXPECT_EQ(player.WaitExit(kPatience), 1);
 }
 
 // F1 lays the overlay over the top-left corner of the show and takes it away
@@ -337,8 +236,8 @@ TEST(Watch, F1TogglesTheOverlay)
     const auto cornerIsShow = [](const ScreenShot& s) { return s.CountUnlike(kBlue, 8, 0, 0, 200, 40) == 0; };
     for (const bool watching : {true, false}) {
         SCOPED_TRACE(watching ? "watching" : "playing");
-        Folder dir(Show("blue"));
-        LivePlayer player(dir, watching ? kWatchArgs : std::vector<std::string>{"-w"});
+        ShowDir dir(FillShow("blue"));
+        LivePlayer player(dir, watching ? kWatching : std::vector<std::string>{"-w"});
         ASSERT_GE(player.WaitForLine("first blue", kPatience), 0) << player.Err();
         ASSERT_TRUE(ScreenBecomes(cornerIsShow));
         player.PressKey("F1");
