@@ -7,7 +7,6 @@
 // Usage: sync_bench <clicks.mp3> <tone.mp3> [seconds=60]
 #include "audio/Player.h"
 #include "tests/audio/PulseServer.h"
-#include "tests/audio/SyncProbe.h"
 
 #include <algorithm>
 #include <chrono>

@@ -38,15 +38,11 @@ Pcm DecodeWhole(const std::string& path)
 
 std::vector<std::int16_t> ReadSamples(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<std::int16_t> samples(bytes.size() / 2);
-    std::copy(bytes.begin(), bytes.begin() + static_cast<long>(samples.size() * 2),
-              reinterpret_cast<char*>(samples.data()));
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    std::vector<std::int16_t> samples(static_cast<std::size_t>(in.tellg()) / 2);
+    in.seekg(0).read(reinterpret_cast<char*>(samples.data()), static_cast<std::streamsize>(samples.size() * 2));
     return samples;
 }
-
-void UseDummyDriver() { setenv("SDL_AUDIODRIVER", "dummy", 1); }
 
 void UseDiskDriver(const std::string& file)
 {

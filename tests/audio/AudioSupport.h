@@ -1,9 +1,11 @@
 // Helpers for the music tests: an independent decode of a fixture, the raw
-// output of SDL's disk audio driver, and the audio environment.
+// output of SDL's disk audio driver, and waiting on the monotonic clock.
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace audio_test {
@@ -20,31 +22,28 @@ Pcm DecodeWhole(const std::string& path);
 // Raw 16-bit samples from a file.
 std::vector<std::int16_t> ReadSamples(const std::string& path);
 
-// Selects an SDL audio driver for the music component's next Init; "disk"
-// writes to file with a short delay per buffer.
-void UseDummyDriver();
+// Selects SDL's disk driver for the music component's next Init, writing to file.
 void UseDiskDriver(const std::string& file);
-
-// Waits (polling every ms) until done() or the timeout; true when done.
-template <typename F>
-bool WaitFor(F done, int timeoutMs);
 
 // Index of the first stereo frame that is not silent, or -1.
 long FirstSound(const std::vector<std::int16_t>& stereo, long fromFrame = 0);
 
-}  // namespace audio_test
-
-#include <chrono>
-#include <thread>
-
-template <typename F>
-bool audio_test::WaitFor(F done, int timeoutMs)
+// CLOCK_MONOTONIC in ns, the clock the player stamps its readings with.
+inline long long NowNs()
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1000000000LL + now.tv_nsec;
+}
+
+// Polls done() every ms until it holds (true) or timeoutMs pass (false).
+template <typename F>
+bool WaitFor(F done, int timeoutMs)
+{
+    for (const long long end = NowNs() + timeoutMs * 1000000LL; !done(); usleep(1000))
+        if (NowNs() > end)
             return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
     return true;
 }
+
+}  // namespace audio_test

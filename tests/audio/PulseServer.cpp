@@ -1,47 +1,17 @@
-// The private PulseAudio server and the monitor recorder.
+// The private PulseAudio server, the monitor recorder and the sync probe.
 #include "tests/audio/PulseServer.h"
 
-#include <pulse/pulseaudio.h>
+#include "tests/audio/AudioSupport.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cerrno>
-#include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <signal.h>
 #include <sstream>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 
 namespace audio_test {
-
-namespace {
-
-long long NowNs()
-{
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * 1000000000LL + now.tv_nsec;
-}
-
-// True once something accepts connections on the unix socket at path.
-bool Answers(const std::string& path)
-{
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    return ok;
-}
-
-}  // namespace
 
 PulseServer::PulseServer()
 {
@@ -70,13 +40,10 @@ bool PulseServer::Start()
     if (pid_ == 0) {
         // Everything the daemon keeps goes into the temporary folder; as root
         // it runs as a per-user daemon all the same.
-        setenv("HOME", folder_.c_str(), 1);
-        setenv("XDG_RUNTIME_DIR", folder_.c_str(), 1);
-        setenv("XDG_CONFIG_HOME", folder_.c_str(), 1);
-        setenv("XDG_STATE_HOME", folder_.c_str(), 1);
+        for (const char* name : {"HOME", "XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "XDG_STATE_HOME"})
+            setenv(name, folder_.c_str(), 1);
         unsetenv("PULSE_SERVER");
-        const std::string log = folder_ + "/daemon.log";
-        freopen(log.c_str(), "a", stderr);
+        freopen((folder_ + "/daemon.log").c_str(), "a", stderr);
         freopen("/dev/null", "w", stdout);
         const std::string native = "module-native-protocol-unix socket=" + socket + " auth-anonymous=1";
         execlp("pulseaudio", "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
@@ -84,14 +51,10 @@ bool PulseServer::Start()
                ("--load=" + native).c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
-    const long long deadline = NowNs() + 10000000000LL;
-    while (NowNs() < deadline) {
-        if (Answers(socket))
-            return true;
-        if (waitpid(pid_, nullptr, WNOHANG) == pid_)
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    const std::string ask = "pactl -s '" + Address() + "' info >/dev/null 2>&1";
+    if (WaitFor([&] { return waitpid(pid_, nullptr, WNOHANG) == pid_ || std::system(ask.c_str()) == 0; }, 10000) &&
+        std::system(ask.c_str()) == 0)
+        return true;
     pid_ = -1;
     return false;
 }
@@ -107,137 +70,99 @@ void PulseServer::Kill()
 
 std::string PulseServer::Log() const
 {
-    std::ifstream in(folder_ + "/daemon.log");
     std::stringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(folder_ + "/daemon.log").rdbuf();
     return text.str();
 }
 
 // ---------------------------------------------------------------------------
 
-struct Recorder::State {
-    pa_threaded_mainloop* loop = nullptr;
-    pa_context* context = nullptr;
-    pa_stream* record = nullptr;
-    pa_stream* keeper = nullptr;
-    std::vector<std::int16_t> silence;
-
-    std::mutex lock;
-    std::vector<std::int16_t> samples;
-    // Per read: the monotonic time, and the server's capture position in frames
-    // (pa_stream_get_time: what the sink plays at that moment).
-    std::vector<std::pair<long long, double>> stamps;
-
-    static void Wake(pa_context*, void* self) { pa_threaded_mainloop_signal(static_cast<State*>(self)->loop, 0); }
-    static void WakeStream(pa_stream*, void* self)
-    {
-        pa_threaded_mainloop_signal(static_cast<State*>(self)->loop, 0);
-    }
-    static void Read(pa_stream* stream, std::size_t, void* self)
-    {
-        auto* state = static_cast<State*>(self);
-        const void* data = nullptr;
-        std::size_t bytes = 0;
-        while (pa_stream_readable_size(stream) > 0 && pa_stream_peek(stream, &data, &bytes) == 0 && bytes > 0) {
-            std::lock_guard<std::mutex> guard(state->lock);
-            if (data) {
-                const auto* samples = static_cast<const std::int16_t*>(data);
-                state->samples.insert(state->samples.end(), samples, samples + bytes / 2);
-            } else {
-                state->samples.insert(state->samples.end(), bytes / 2, 0);  // a hole
-            }
-            pa_stream_drop(stream);
-        }
-        pa_usec_t usec = 0;
-        if (pa_stream_get_time(stream, &usec) == 0) {
-            std::lock_guard<std::mutex> guard(state->lock);
-            state->stamps.emplace_back(NowNs(), usec * 1e-6 * kRate);
-        }
-    }
-    static void Write(pa_stream* stream, std::size_t bytes, void* self)
-    {
-        auto* state = static_cast<State*>(self);
-        bytes = std::min(bytes, state->silence.size() * 2);
-        pa_stream_write(stream, state->silence.data(), bytes, nullptr, 0, PA_SEEK_RELATIVE);
-    }
-};
-
-Recorder::Recorder(const std::string& server) : state_(std::make_unique<State>())
+void Recorder::Read(pa_stream* stream, std::size_t, void* self)
 {
-    State& s = *state_;
-    s.silence.assign(kRate * 2, 0);
-    s.loop = pa_threaded_mainloop_new();
-    s.context = pa_context_new(pa_threaded_mainloop_get_api(s.loop), "monitor recorder");
-    pa_context_set_state_callback(s.context, &State::Wake, &s);
-    if (pa_context_connect(s.context, server.c_str(), PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+    auto* r = static_cast<Recorder*>(self);
+    const void* data = nullptr;
+    std::size_t bytes = 0;
+    std::lock_guard<std::mutex> guard(r->lock_);
+    while (pa_stream_readable_size(stream) > 0 && pa_stream_peek(stream, &data, &bytes) == 0 && bytes > 0) {
+        const auto* samples = static_cast<const std::int16_t*>(data);
+        if (data)
+            r->samples_.insert(r->samples_.end(), samples, samples + bytes / 2);
+        else
+            r->samples_.insert(r->samples_.end(), bytes / 2, 0);  // a hole
+        pa_stream_drop(stream);
+    }
+    pa_usec_t usec = 0;
+    if (pa_stream_get_time(stream, &usec) == 0)
+        r->stamps_.emplace_back(NowNs(), usec * 1e-6 * kRate);
+}
+
+Recorder::Recorder(const std::string& server)
+{
+    auto wake = [](auto*, void* loop) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0); };
+    context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "monitor recorder");
+    pa_context_set_state_callback(context_, wake, loop_);
+    if (pa_context_connect(context_, server.c_str(), PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
         return;
-    pa_threaded_mainloop_lock(s.loop);
-    pa_threaded_mainloop_start(s.loop);
-    while (PA_CONTEXT_IS_GOOD(pa_context_get_state(s.context)) && pa_context_get_state(s.context) != PA_CONTEXT_READY)
-        pa_threaded_mainloop_wait(s.loop);
-    if (pa_context_get_state(s.context) == PA_CONTEXT_READY) {
+    pa_threaded_mainloop_lock(loop_);
+    pa_threaded_mainloop_start(loop_);
+    while (PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)) && pa_context_get_state(context_) != PA_CONTEXT_READY)
+        pa_threaded_mainloop_wait(loop_);
+    if (pa_context_get_state(context_) == PA_CONTEXT_READY) {
         const pa_sample_spec spec{PA_SAMPLE_S16NE, kRate, 2};
-        const std::uint32_t none = static_cast<std::uint32_t>(-1);
+        const std::uint32_t none = static_cast<std::uint32_t>(-1), tenth = kRate / 10 * 4;
         // The keeper: silence with about 100 ms of latency on the sink.
-        s.keeper = pa_stream_new(s.context, "latency keeper", &spec, nullptr);
-        pa_stream_set_state_callback(s.keeper, &State::WakeStream, &s);
-        pa_stream_set_write_callback(s.keeper, &State::Write, &s);
-        const pa_buffer_attr keep{none, static_cast<std::uint32_t>(kRate / 10 * 4), none, none, none};
-        pa_stream_connect_playback(s.keeper, "show", &keep, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr);
+        keeper_ = pa_stream_new(context_, "latency keeper", &spec, nullptr);
+        pa_stream_set_state_callback(keeper_, wake, loop_);
+        pa_stream_set_write_callback(keeper_, [](pa_stream* stream, std::size_t bytes, void* self) {
+            const auto& silence = static_cast<Recorder*>(self)->silence_;
+            pa_stream_write(stream, silence.data(), std::min(bytes, silence.size() * 2), nullptr, 0, PA_SEEK_RELATIVE);
+        }, this);
+        const pa_buffer_attr keep{none, tenth, none, none, none};
+        pa_stream_connect_playback(keeper_, "show", &keep, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr);
         // The recorder: no latency request of its own (fragments as long as
         // the keeper's latency), timing from the server.
-        s.record = pa_stream_new(s.context, "monitor", &spec, nullptr);
-        pa_stream_set_state_callback(s.record, &State::WakeStream, &s);
-        pa_stream_set_read_callback(s.record, &State::Read, &s);
-        const pa_buffer_attr attr{none, none, none, none, static_cast<std::uint32_t>(kRate / 10 * 4)};
+        record_ = pa_stream_new(context_, "monitor", &spec, nullptr);
+        pa_stream_set_state_callback(record_, wake, loop_);
+        pa_stream_set_read_callback(record_, &Recorder::Read, this);
+        const pa_buffer_attr attr{none, none, none, none, tenth};
         pa_stream_connect_record(
-            s.record, "show.monitor", &attr,
+            record_, "show.monitor", &attr,
             static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE));
         for (;;) {
-            const pa_stream_state_t a = pa_stream_get_state(s.keeper), b = pa_stream_get_state(s.record);
-            if (a == PA_STREAM_READY && b == PA_STREAM_READY) {
-                ready_ = true;
+            const pa_stream_state_t a = pa_stream_get_state(keeper_), b = pa_stream_get_state(record_);
+            if ((ready_ = a == PA_STREAM_READY && b == PA_STREAM_READY) || !PA_STREAM_IS_GOOD(a) || !PA_STREAM_IS_GOOD(b))
                 break;
-            }
-            if (!PA_STREAM_IS_GOOD(a) || !PA_STREAM_IS_GOOD(b))
-                break;
-            pa_threaded_mainloop_wait(s.loop);
+            pa_threaded_mainloop_wait(loop_);
         }
     }
-    pa_threaded_mainloop_unlock(s.loop);
+    pa_threaded_mainloop_unlock(loop_);
     // A null sink that has just started plays its first block whole, at its
     // longest latency (2 s), before it takes its clients' latency: wait until
     // that is over and the monitor has run for a while.
     const long long steady = NowNs() + 2200000000LL;
-    const long long deadline = NowNs() + 5000000000LL;
-    while (ready_ && NowNs() < deadline) {
-        {
-            std::lock_guard<std::mutex> guard(s.lock);
-            if (s.stamps.size() > 20 && NowNs() > steady)
-                break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    WaitFor([&] {
+        std::lock_guard<std::mutex> guard(lock_);
+        return !ready_ || (stamps_.size() > 20 && NowNs() > steady);
+    }, 5000);
 }
 
 Recorder::~Recorder()
 {
-    State& s = *state_;
-    pa_threaded_mainloop_stop(s.loop);
-    for (pa_stream* stream : {s.record, s.keeper})
+    pa_threaded_mainloop_stop(loop_);
+    for (pa_stream* stream : {record_, keeper_})
         if (stream) {
             pa_stream_disconnect(stream);
             pa_stream_unref(stream);
         }
-    pa_context_disconnect(s.context);
-    pa_context_unref(s.context);
-    pa_threaded_mainloop_free(s.loop);
+    pa_context_disconnect(context_);
+    pa_context_unref(context_);
+    pa_threaded_mainloop_free(loop_);
 }
 
 std::vector<std::int16_t> Recorder::Samples()
 {
-    std::lock_guard<std::mutex> guard(state_->lock);
-    return state_->samples;
+    std::lock_guard<std::mutex> guard(lock_);
+    return samples_;
 }
 
 double Recorder::HeardNs(std::int64_t frame)
@@ -249,9 +174,9 @@ double Recorder::HeardNs(std::int64_t frame)
     // later half.
     std::vector<double> origins;
     {
-        std::lock_guard<std::mutex> guard(state_->lock);
-        for (std::size_t i = state_->stamps.size() / 2; i < state_->stamps.size(); ++i)
-            origins.push_back(state_->stamps[i].first - state_->stamps[i].second * 1e9 / kRate);
+        std::lock_guard<std::mutex> guard(lock_);
+        for (std::size_t i = stamps_.size() / 2; i < stamps_.size(); ++i)
+            origins.push_back(stamps_[i].first - stamps_[i].second * 1e9 / kRate);
     }
     if (origins.empty())
         return NAN;
@@ -259,19 +184,128 @@ double Recorder::HeardNs(std::int64_t frame)
     return origins[origins.size() / 2] + static_cast<double>(frame) * 1e9 / kRate;
 }
 
-std::vector<std::int64_t> FindClicks(const std::vector<std::int16_t>& stereo, std::int64_t gap)
+// ---------------------------------------------------------------------------
+
+namespace {
+
+constexpr int kRate = Recorder::kRate;
+
+// Frames where a click begins: the first frame of each run above half the
+// loudest sample, at least a tenth of a second after the previous one.
+std::vector<std::int64_t> FindClicks(const std::vector<std::int16_t>& stereo)
 {
     int loudest = 0;
     for (std::int16_t s : stereo)
         loudest = std::max(loudest, std::abs(static_cast<int>(s)));
     std::vector<std::int64_t> clicks;
-    const int threshold = loudest / 2;
     for (std::size_t i = 0; i + 1 < stereo.size(); i += 2) {
         const auto frame = static_cast<std::int64_t>(i / 2);
-        if (std::abs(static_cast<int>(stereo[i])) > threshold && (clicks.empty() || frame - clicks.back() >= gap))
+        if (std::abs(static_cast<int>(stereo[i])) > loudest / 2 && (clicks.empty() || frame - clicks.back() >= kRate / 10))
             clicks.push_back(frame);
     }
     return clicks;
+}
+
+// The player's clock read every millisecond, with the moment of each reading;
+// a reading of -1 marks a jump (start or seek) that nothing interpolates across.
+struct ClockLog {
+    struct Reading {
+        long long ns;
+        double ms;
+    };
+    std::vector<Reading> readings;
+
+    // Reads the clock until ms have passed.
+    void Follow(music::Player& player, int ms)
+    {
+        for (const long long end = NowNs() + ms * 1000000LL; NowNs() < end; usleep(1000)) {
+            const long long before = NowNs();
+            const double position = player.PositionExact();
+            const long long after = NowNs();
+            // A reading the scheduler interrupted has no known moment.
+            if (after - before < 200000)
+                readings.push_back({(before + after) / 2, position});
+        }
+    }
+    long long Mark() { return readings.emplace_back(Reading{NowNs(), -1.0}).ns; }
+
+    // The clock at moment ns, between the readings around it; NAN without a
+    // reading within 10 ms or across a jump.
+    double At(double ns) const
+    {
+        auto it = std::lower_bound(readings.begin(), readings.end(), ns,
+                                   [](const Reading& r, double t) { return r.ns < t; });
+        if (it == readings.begin() || it == readings.end())
+            return NAN;
+        const Reading &a = *(it - 1), &b = *it;
+        if (a.ms < 0 || b.ms < 0 || b.ns - a.ns > 10000000)
+            return NAN;
+        return a.ms + (b.ms - a.ms) * (ns - a.ns) / double(b.ns - a.ns);
+    }
+};
+
+// The value below which share of the values lie.
+double Quantile(std::vector<double> values, double share)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? NAN : values[static_cast<std::size_t>(values.size() * share)];
+}
+
+}  // namespace
+
+double SyncFigures::Median() const { return Quantile(steady, 0.5); }
+
+double SyncFigures::P90Magnitude() const
+{
+    std::vector<double> magnitudes;
+    for (double o : steady)
+        magnitudes.push_back(std::abs(o));
+    return Quantile(magnitudes, 0.9);
+}
+
+SyncFigures MeasureSync(music::Player& player, Recorder& recorder, const std::string& clicks,
+                        const std::vector<int>& seeks, int playMs, bool fromStart)
+{
+    ClockLog log;
+    std::vector<long long> jumps;
+    if (fromStart) {
+        player.Open(clicks);
+        log.Follow(player, 300);
+    }
+    jumps.push_back(log.Mark());
+    player.Start();
+    log.Follow(player, playMs);
+    for (int target : seeks) {
+        jumps.push_back(log.Mark());
+        player.Seek(target);
+        log.Follow(player, playMs);
+    }
+    player.Pause();
+    // The recorder gets the monitor's data in 100 ms pieces.
+    usleep(300000);
+
+    const auto reference = FindClicks(DecodeWhole(clicks).samples);
+    std::vector<double> first(jumps.size(), NAN);
+    SyncFigures figures;
+    for (std::int64_t frame : FindClicks(recorder.Samples())) {
+        const double at = recorder.HeardNs(frame);
+        const double clock = log.At(at);
+        const auto jump = std::upper_bound(jumps.begin(), jumps.end(), static_cast<long long>(at)) - jumps.begin() - 1;
+        if (std::isnan(clock) || jump < 0 || reference.empty())
+            continue;
+        // The click the clock says is playing.
+        const auto nearest = std::min_element(reference.begin(), reference.end(), [&](auto a, auto b) {
+            return std::abs(a * 1000.0 / kRate - clock) < std::abs(b * 1000.0 / kRate - clock);
+        });
+        const double offset = clock - *nearest * 1000.0 / kRate;
+        if (std::isnan(first[jump]))
+            first[jump] = offset;
+        else
+            figures.steady.push_back(offset);
+    }
+    figures.atStart = first[0];
+    figures.afterSeeks.assign(first.begin() + 1, first.end());
+    return figures;
 }
 
 }  // namespace audio_test

@@ -1,10 +1,14 @@
-// A private PulseAudio server for the music tests: a daemon with a null sink
-// on a unix socket in a temporary folder (anonymous clients), and a passive
-// recorder of the sink's monitor that knows when each recorded frame was heard.
+// A private PulseAudio server for the music tests and benchmarks: a daemon
+// with a null sink on a unix socket in a temporary folder (anonymous clients),
+// a passive recorder of the sink's monitor that knows when each recorded frame
+// was heard, and the sync of the music clock with the clicks it hears.
 #pragma once
 
+#include "audio/Player.h"
+
+#include <pulse/pulseaudio.h>
+
 #include <cstdint>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <sys/types.h>
@@ -51,15 +55,37 @@ public:
 
     static constexpr int kRate = 44100;
 
-    struct State;
-
 private:
-    std::unique_ptr<State> state_;
+    static void Read(pa_stream* stream, std::size_t, void* self);
+    pa_threaded_mainloop* loop_ = pa_threaded_mainloop_new();
+    pa_context* context_ = nullptr;
+    pa_stream* record_ = nullptr;
+    pa_stream* keeper_ = nullptr;
+    std::vector<std::int16_t> silence_ = std::vector<std::int16_t>(kRate * 2);
     bool ready_ = false;
+
+    std::mutex lock_;
+    std::vector<std::int16_t> samples_;
+    // Per read: the monotonic time, and the server's capture position in frames
+    // (pa_stream_get_time: what the sink plays at that moment).
+    std::vector<std::pair<long long, double>> stamps_;
 };
 
-// Frames where a click begins: the first frame of each run above half the
-// loudest sample, at least `gap` frames after the previous one.
-std::vector<std::int64_t> FindClicks(const std::vector<std::int16_t>& stereo, std::int64_t gap);
+// Offsets in ms (the clock at the moment a click is heard less the click's
+// place in the music; positive: the clock runs ahead).
+struct SyncFigures {
+    double atStart = 0.0;            // the first click after the start
+    std::vector<double> afterSeeks;  // the first click after each seek
+    std::vector<double> steady;      // every other click
+    double Median() const;
+    double P90Magnitude() const;
+};
+
+// Opens `clicks` (a click every 250 ms from 0) on the player, starts it, plays
+// playMs, then seeks to each target (each on a click) and plays playMs more.
+// With fromStart false the player already plays `clicks`: the figures then
+// start where the measurement does (atStart is the first click heard).
+SyncFigures MeasureSync(music::Player& player, Recorder& recorder, const std::string& clicks,
+                        const std::vector<int>& seeks, int playMs, bool fromStart = true);
 
 }  // namespace audio_test
