@@ -3,8 +3,6 @@
 
 #include <mpg123.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <stdexcept>
 
 namespace audio_test {
@@ -34,31 +32,6 @@ Pcm DecodeWhole(const std::string& path)
     mpg123_close(handle);
     mpg123_delete(handle);
     return pcm;
-}
-
-std::vector<std::int16_t> ReadSamples(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    std::vector<std::int16_t> samples(static_cast<std::size_t>(in.tellg()) / 2);
-    in.seekg(0).read(reinterpret_cast<char*>(samples.data()), static_cast<std::streamsize>(samples.size() * 2));
-    return samples;
-}
-
-void UseDiskDriver(const std::string& file)
-{
-    setenv("SDL_AUDIODRIVER", "disk", 1);
-    setenv("SDL_DISKAUDIOFILE", file.c_str(), 1);
-    // 2 ms per 23 ms buffer: the device runs about ten times faster than real
-    // time, so a test hears seconds of music in a fraction of that.
-    setenv("SDL_DISKAUDIODELAY", "2", 1);
-}
-
-long FirstSound(const std::vector<std::int16_t>& stereo, long fromFrame)
-{
-    for (long frame = fromFrame; frame * 2 + 1 < static_cast<long>(stereo.size()); ++frame)
-        if (stereo[frame * 2] != 0 || stereo[frame * 2 + 1] != 0)
-            return frame;
-    return -1;
 }
 
 }  // namespace audio_test

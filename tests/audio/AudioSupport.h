@@ -1,5 +1,5 @@
-// Helpers for the music tests: an independent decode of a fixture, the raw
-// output of SDL's disk audio driver, and waiting on the monotonic clock.
+// Helpers for the music tests: an independent decode of a fixture, and waiting
+// on the monotonic clock.
 #pragma once
 
 #include <cstdint>
@@ -18,15 +18,6 @@ struct Pcm {
     std::vector<std::int16_t> samples;
 };
 Pcm DecodeWhole(const std::string& path);
-
-// Raw 16-bit samples from a file.
-std::vector<std::int16_t> ReadSamples(const std::string& path);
-
-// Selects SDL's disk driver for the music component's next Init, writing to file.
-void UseDiskDriver(const std::string& file);
-
-// Index of the first stereo frame that is not silent, or -1.
-long FirstSound(const std::vector<std::int16_t>& stereo, long fromFrame = 0);
 
 // CLOCK_MONOTONIC in ns, the clock the player stamps its readings with.
 inline long long NowNs()

@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
-#include <signal.h>
 #include <sstream>
 #include <sys/wait.h>
 
@@ -24,10 +23,7 @@ PulseServer::PulseServer()
 
 PulseServer::~PulseServer()
 {
-    if (pid_ > 0) {
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-    }
+    Kill(SIGTERM);
     if (!folder_.empty())
         std::system(("rm -rf '" + folder_ + "'").c_str());
 }
@@ -59,12 +55,10 @@ bool PulseServer::Start()
     return false;
 }
 
-void PulseServer::Kill()
+void PulseServer::Kill(int signal)
 {
-    if (pid_ <= 0)
-        return;
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
+    if (pid_ > 0 && kill(pid_, signal) == 0)
+        waitpid(pid_, nullptr, 0);
     pid_ = -1;
 }
 
@@ -130,7 +124,8 @@ Recorder::Recorder(const std::string& server)
             static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE));
         for (;;) {
             const pa_stream_state_t a = pa_stream_get_state(keeper_), b = pa_stream_get_state(record_);
-            if ((ready_ = a == PA_STREAM_READY && b == PA_STREAM_READY) || !PA_STREAM_IS_GOOD(a) || !PA_STREAM_IS_GOOD(b))
+            ready_ = a == PA_STREAM_READY && b == PA_STREAM_READY;
+            if (ready_ || !PA_STREAM_IS_GOOD(a) || !PA_STREAM_IS_GOOD(b))
                 break;
             pa_threaded_mainloop_wait(loop_);
         }
@@ -200,7 +195,7 @@ std::vector<std::int64_t> FindClicks(const std::vector<std::int16_t>& stereo)
     std::vector<std::int64_t> clicks;
     for (std::size_t i = 0; i + 1 < stereo.size(); i += 2) {
         const auto frame = static_cast<std::int64_t>(i / 2);
-        if (std::abs(static_cast<int>(stereo[i])) > loudest / 2 && (clicks.empty() || frame - clicks.back() >= kRate / 10))
+        if (std::abs(stereo[i]) > loudest / 2 && (clicks.empty() || frame - clicks.back() >= kRate / 10))
             clicks.push_back(frame);
     }
     return clicks;

@@ -8,6 +8,7 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <csignal>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -27,8 +28,8 @@ public:
     bool Running() const { return pid_ > 0; }
     // The value for PULSE_SERVER.
     std::string Address() const { return "unix:" + folder_ + "/native"; }
-    // Sends SIGKILL and reaps the daemon (a crash, as far as clients can tell).
-    void Kill();
+    // Sends the signal and reaps the daemon (SIGKILL: a crash, as far as clients can tell).
+    void Kill(int signal = SIGKILL);
     // Starts it again on the same socket; false when it does not answer.
     bool Start();
     // The daemon's own messages so far.

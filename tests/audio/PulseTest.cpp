@@ -30,20 +30,15 @@ int ServerStreams(const std::string& address)
     return list ? (pclose(list), lines) : -1;
 }
 
-// The largest distance, over ms, between the clock and the wall clock running
-// from where the clock stood at the start; while `until` is false afterwards
-// it goes on reading (up to a limit) and says whether `until` came true.
-template <typename Until>
-double WorstPace(music::Player& player, double ms, Until until, bool* came = nullptr)
+// The largest distance between the clock and the wall clock running from
+// where the clock stood at the start, while more(ms since the start) holds.
+template <typename More>
+double WorstPace(music::Player& player, More more)
 {
     const double start = NowNs() / 1e6, from = player.PositionExact();
     double worst = 0.0;
-    for (double now = start; now - start < ms || (came && !*came && now - start < ms + 5000); now = NowNs() / 1e6) {
+    for (double now = start; more(now - start); usleep(5000), now = NowNs() / 1e6)
         worst = std::max(worst, std::abs(player.PositionExact() - (from + now - start)));
-        if (came && !*came && now - start >= ms)
-            *came = until();
-        usleep(5000);
-    }
     return worst;
 }
 
@@ -91,7 +86,7 @@ TEST(Pulse, ClockReadsWhatTheServerPlaysThroughRestarts)
         SCOPED_TRACE("round " + std::to_string(round + 1));
         server.Kill();
         // The first time over 5 s, then 1 s: the clock goes on at wall pace.
-        EXPECT_LE(WorstPace(*player, round == 0 ? 5000 : 1000, [] { return true; }), 50.0);
+        EXPECT_LE(WorstPace(*player, [&](double ms) { return ms < (round == 0 ? 5000 : 1000); }), 50.0);
         ASSERT_TRUE(server.Start()) << server.Log();
         // The last time the recorder comes first: a restarted null sink plays
         // its first 2 s block whole, and the recorder can only time what it
@@ -104,7 +99,8 @@ TEST(Pulse, ClockReadsWhatTheServerPlaysThroughRestarts)
         // keeps its pace through the handover (no step back, no stall).
         bool back = false;
         const long long restarted = NowNs();
-        EXPECT_LE(WorstPace(*player, 0, [&] { return ServerStreams(server.Address()) > 0; }, &back), 50.0);
+        const auto waiting = [&](double ms) { return ms < 5000 && !(back = ServerStreams(server.Address()) > 0); };
+        EXPECT_LE(WorstPace(*player, waiting), 50.0);
         EXPECT_TRUE(back);
         EXPECT_LE((NowNs() - restarted) / 1e6, 3000.0);
         // The player connects before its next look at the clock.
