@@ -21,7 +21,6 @@ set_tests_properties(audio.stage PROPERTIES LABELS script)
 # through restarts of the server.
 add_executable(audio_pulse_tests
   ${CMAKE_CURRENT_SOURCE_DIR}/audio/AudioSupport.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/audio/PulseServer.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/audio/PulseTest.cpp)
 target_link_libraries(audio_pulse_tests PRIVATE showaudio testsupport GTest::gtest_main)
 add_dependencies(audio_pulse_tests fixtures)

@@ -1,10 +1,20 @@
-// Helpers for the music tests: an independent decode of a fixture, and waiting
-// on the monotonic clock.
+// Helpers for the music tests and benchmarks: an independent decode of a
+// fixture, waiting on the monotonic clock, and a private PulseAudio server (a
+// daemon with a null sink on a unix socket in a temporary folder, anonymous
+// clients) with a passive recorder of the sink's monitor that knows when each
+// recorded frame was heard, and the sync of the music clock with its clicks.
 #pragma once
 
+#include "audio/Player.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <csignal>
 #include <cstdint>
+#include <mutex>
 #include <ctime>
 #include <string>
+#include <sys/types.h>
 #include <unistd.h>
 #include <vector>
 
@@ -12,12 +22,7 @@ namespace audio_test {
 
 // Interleaved 16-bit samples of a whole file decoded with libmpg123 at its own
 // rate and layout (gapless), straight through from the start.
-struct Pcm {
-    long rate = 0;
-    int channels = 0;
-    std::vector<std::int16_t> samples;
-};
-Pcm DecodeWhole(const std::string& path);
+std::vector<std::int16_t> DecodeWhole(const std::string& path);
 
 // CLOCK_MONOTONIC in ns, the clock the player stamps its readings with.
 inline long long NowNs()
@@ -36,5 +41,77 @@ bool WaitFor(F done, int timeoutMs)
             return false;
     return true;
 }
+
+class PulseServer {
+public:
+    // Starts the daemon and waits until it answers; Running() says whether it did.
+    PulseServer();
+    ~PulseServer();
+    PulseServer(const PulseServer&) = delete;
+    PulseServer& operator=(const PulseServer&) = delete;
+
+    bool Running() const { return pid_ > 0; }
+    // The value for PULSE_SERVER.
+    std::string Address() const { return "unix:" + folder_ + "/native"; }
+    // Sends the signal and reaps the daemon (SIGKILL: a crash, as far as clients can tell).
+    void Kill(int signal = SIGKILL);
+    // Starts it again on the same socket; false when it does not answer.
+    bool Start();
+    // The daemon's own messages so far.
+    std::string Log() const;
+
+private:
+    std::string folder_;
+    pid_t pid_ = -1;
+};
+
+// Records the monitor of the server's sink without changing its latency, and
+// keeps one silent stream of about 100 ms latency on the sink (without any
+// low-latency client the null sink renders 2 s blocks).
+class Recorder {
+public:
+    explicit Recorder(const std::string& server);
+    ~Recorder();
+    bool Ready() const { return ready_; }
+
+    // Copies of what was recorded so far: interleaved 16-bit stereo, and the
+    // CLOCK_MONOTONIC time (ns) at which frame `frame` was heard.
+    std::vector<std::int16_t> Samples();
+    double HeardNs(std::int64_t frame);
+
+    static constexpr int kRate = 44100;
+
+private:
+    static void Read(pa_stream* stream, std::size_t, void* self);
+    pa_threaded_mainloop* loop_ = pa_threaded_mainloop_new();
+    pa_context* context_ = nullptr;
+    pa_stream* record_ = nullptr;
+    pa_stream* keeper_ = nullptr;
+    std::vector<std::int16_t> silence_ = std::vector<std::int16_t>(kRate * 2);
+    bool ready_ = false;
+
+    std::mutex lock_;
+    std::vector<std::int16_t> samples_;
+    // Per read: the monotonic time, and the server's capture position in frames
+    // (pa_stream_get_time: what the sink plays at that moment).
+    std::vector<std::pair<long long, double>> stamps_;
+};
+
+// Offsets in ms (the clock at the moment a click is heard less the click's
+// place in the music; positive: the clock runs ahead).
+struct SyncFigures {
+    double atStart = 0.0;            // the first click after the start
+    std::vector<double> afterSeeks;  // the first click after each seek
+    std::vector<double> steady;      // every other click
+    double Median() const;
+    double P90Magnitude() const;
+};
+
+// Opens `clicks` (a click every 250 ms from 0) on the player, starts it, plays
+// playMs, then seeks to each target (each on a click) and plays playMs more.
+// With fromStart false the player already plays `clicks`: the figures then
+// start where the measurement does (atStart is the first click heard).
+SyncFigures MeasureSync(music::Player& player, Recorder& recorder, const std::string& clicks,
+                        const std::vector<int>& seeks, int playMs, bool fromStart = true);
 
 }  // namespace audio_test

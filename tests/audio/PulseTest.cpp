@@ -4,7 +4,6 @@
 // killed and restarted three times.
 #include "audio/Player.h"
 #include "tests/audio/AudioSupport.h"
-#include "tests/audio/PulseServer.h"
 #include "tests/support/Player.h"
 
 #include <gtest/gtest.h>

@@ -27,31 +27,49 @@ TEST(SoundStage, OutputThatCannotStartEndsTheRunBeforeTheScript)
     }
 }
 
-// The music clock starts with the show's glStartSound: a device buffer behind
-// the wall clock with music, and on the silent clock (with one line saying
-// why) when the music file is missing.
+// The music clock holds a seek while paused, starts with glStartSound and
+// seeks while playing: a device buffer behind the wall clock with music, and
+// on the silent clock (with one line saying why) when the music file is
+// missing or is no music (here: the script).
 TEST(SoundStage, MusicClockStartsWithTheShow)
 {
-    const struct { const char* music; int least; const char* err; } cases[] = {
-        // A little under 300 ms (less when a loaded machine starves the audio thread).
-        {"tone.mp3", 150, ""},
-        {"", 299, "music: cannot play \"derure.mp3\": No such file or directory; the show runs on a silent clock\n"},
-    };
-    for (const auto& c : cases) {
-        const RunResult run = RunScript(R"(sub main {
+    const char* script = R"(sub main {
     OpenGL::boot_OpenGL();
-    my $before = OpenGL::glGetSoundPos();
+    my @at = (OpenGL::glGetSoundPos());
+    OpenGL::glSetSoundPos(2000);
+    push @at, OpenGL::glGetSoundPos();
     OpenGL::glStartSound();
     select(undef, undef, undef, 0.3);
-    print "positions $before ", OpenGL::glGetSoundPos(), "\n";
+    push @at, OpenGL::glGetSoundPos();
+    OpenGL::glSetSoundPos(500);
+    print "positions @at ", OpenGL::glGetSoundPos(), "\n";
     return 0;
-} 1;)", {}, c.music);
+} 1;)";
+    const struct {
+        const char* music;  // copied to derure.mp3
+        int least;          // ms heard after 300 ms
+        const char* why;    // the music cannot play
+    } cases[] = {
+        // A little under 300 ms (less when a loaded machine starves the audio thread).
+        {"tone.mp3", 150, nullptr},
+        {nullptr, 299, "No such file or directory"},
+        {"main.pl", 299, "no MPEG audio found"},
+    };
+    for (const auto& c : cases) {
+        ShowDir dir;
+        dir.Write("main.pl", script);
+        if (c.music)
+            dir.Copy(c.music == std::string("main.pl") ? dir / c.music : Fixture(c.music), "derure.mp3");
+        RunOptions options;
+        options.args = {"-w"};
+        const RunResult run = RunPlayer(dir, options);
         ASSERT_EQ(run.status, 0) << run.out << run.err;
-        int before = -1, after = -1;
-        std::sscanf(run.out.c_str(), "using resolution 800x600 32bpp\npositions %d %d", &before, &after);
-        EXPECT_EQ(before, 0) << run.out;
-        EXPECT_GE(after, c.least) << run.out;
-        EXPECT_LT(after, 1500) << run.out;
-        EXPECT_EQ(run.err, c.err);
+        int at[4] = {-1, -1, -1, -1};
+        std::sscanf(run.out.c_str(), "using resolution 800x600 32bpp\npositions %d %d %d %d", &at[0], &at[1], &at[2],
+                    &at[3]);
+        EXPECT_TRUE(at[0] == 0 && at[1] == 2000 && at[2] >= 2000 + c.least && at[2] < 3500) << run.out;
+        EXPECT_TRUE(at[3] >= 500 && at[3] < 550) << run.out;
+        EXPECT_EQ(run.err, c.why ? "music: cannot play \"derure.mp3\": " + std::string(c.why) +
+                                       "; the show runs on a silent clock\n" : "");
     }
 }
