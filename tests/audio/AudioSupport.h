@@ -11,8 +11,8 @@
 
 #include <csignal>
 #include <cstdint>
-#include <mutex>
 #include <ctime>
+#include <mutex>
 #include <string>
 #include <sys/types.h>
 #include <unistd.h>
@@ -47,8 +47,6 @@ public:
     // Starts the daemon and waits until it answers; Running() says whether it did.
     PulseServer();
     ~PulseServer();
-    PulseServer(const PulseServer&) = delete;
-    PulseServer& operator=(const PulseServer&) = delete;
 
     bool Running() const { return pid_ > 0; }
     // The value for PULSE_SERVER.
