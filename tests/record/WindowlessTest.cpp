@@ -93,17 +93,14 @@ TEST(Windowless, DrawsWhatThePlayersWindowDraws)
     }).join();
     ASSERT_EQ(recorded.size(), window.size());
 
-    int differing = 0, first = -1;
-    for (std::size_t i = 0; i < window.size(); i += 4)
-        if (window[i] != recorded[i] || window[i + 1] != recorded[i + 1] || window[i + 2] != recorded[i + 2])
-            if (differing++ == 0)
-                first = static_cast<int>(i / 4);
-    EXPECT_EQ(differing, 0) << "first at x " << first % kWidth << ", y " << kHeight - 1 - first / kWidth
-                            << " from the top";
-    // The frame is not blank: the effects drew many colours.
+    // Every pixel alike (alpha aside), and the frame is not blank: the effects drew many colours.
+    long differing = 0;
     std::set<unsigned> colours;
-    for (std::size_t i = 0; i < window.size(); i += 4)
+    for (std::size_t i = 0; i < window.size(); i += 4) {
+        differing += window[i] != recorded[i] || window[i + 1] != recorded[i + 1] || window[i + 2] != recorded[i + 2];
         colours.insert(window[i] | window[i + 1] << 8 | window[i + 2] << 16);
+    }
+    EXPECT_EQ(differing, 0);
     EXPECT_GT(colours.size(), 100u);
 
     SDL_Quit();
