@@ -1,5 +1,4 @@
-// Helpers for the music tests: the independent decode, the private PulseAudio
-// server, the monitor recorder and the sync probe.
+// Helpers for the music tests: the decode, the private PulseAudio server, its recorder and the sync probe.
 #include "tests/audio/AudioSupport.h"
 
 #include <mpg123.h>
@@ -57,8 +56,7 @@ bool PulseServer::Start()
     unlink(socket.c_str());
     pid_ = fork();
     if (pid_ == 0) {
-        // Everything the daemon keeps goes into the temporary folder; as root
-        // it runs as a per-user daemon all the same.
+        // All it keeps goes into the folder; as root it runs as a per-user daemon all the same.
         for (const char* name : {"HOME", "XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "XDG_STATE_HOME"})
             setenv(name, folder_.c_str(), 1);
         unsetenv("PULSE_SERVER");
@@ -91,8 +89,6 @@ std::string PulseServer::Log() const
     text << std::ifstream(folder_ + "/daemon.log").rdbuf();
     return text.str();
 }
-
-// ---------------------------------------------------------------------------
 
 void Recorder::Read(pa_stream* stream, std::size_t, void* self)
 {
@@ -136,8 +132,7 @@ Recorder::Recorder(const std::string& server)
         }, this);
         const pa_buffer_attr keep{none, tenth, none, none, none};
         pa_stream_connect_playback(keeper_, "show", &keep, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr);
-        // The recorder: no latency request of its own (fragments as long as
-        // the keeper's latency), timing from the server.
+        // The recorder: no latency request of its own (fragments of the keeper's latency), timing from the server.
         record_ = pa_stream_new(context_, "monitor", &spec, nullptr);
         pa_stream_set_state_callback(record_, wake, loop_);
         pa_stream_set_read_callback(record_, &Recorder::Read, this);
@@ -154,9 +149,7 @@ Recorder::Recorder(const std::string& server)
         }
     }
     pa_threaded_mainloop_unlock(loop_);
-    // A null sink that has just started plays its first block whole, at its
-    // longest latency (2 s), before it takes its clients' latency: wait until
-    // that is over and the monitor has run for a while.
+    // A new null sink plays its first block whole at 2 s latency: wait until that is over and reads come.
     const long long steady = NowNs() + 2200000000LL;
     WaitFor([&] {
         std::lock_guard<std::mutex> guard(lock_);
@@ -185,11 +178,8 @@ std::vector<std::int16_t> Recorder::Samples()
 
 double Recorder::HeardNs(std::int64_t frame)
 {
-    // The null sink plays on the monotonic clock, so frame k of the monitor is
-    // heard at t0 + k / rate. Each read says where the capture stood at that
-    // moment, which gives t0; the server's figure settles after a while (the
-    // first reads may come late or be held back), so take the median of the
-    // later half.
+    // The null sink plays on the monotonic clock: frame k is heard at t0 + k / rate, and each read gives t0; the
+    // server's figure settles after a while, so take the median of the later half.
     std::vector<double> origins;
     {
         std::lock_guard<std::mutex> guard(lock_);
@@ -202,14 +192,11 @@ double Recorder::HeardNs(std::int64_t frame)
     return origins[origins.size() / 2] + static_cast<double>(frame) * 1e9 / kRate;
 }
 
-// ---------------------------------------------------------------------------
-
 namespace {
 
 constexpr int kRate = Recorder::kRate;
 
-// Frames where a click begins: the first frame of each run above half the
-// loudest sample, at least a tenth of a second after the previous one.
+// Frames where a click begins: above half the loudest sample, a tenth of a second after the previous one.
 std::vector<std::int64_t> FindClicks(const std::vector<std::int16_t>& stereo)
 {
     int loudest = 0;
@@ -224,8 +211,7 @@ std::vector<std::int64_t> FindClicks(const std::vector<std::int16_t>& stereo)
     return clicks;
 }
 
-// The player's clock read every millisecond, with the moment of each reading;
-// a reading of -1 marks a jump (start or seek) that nothing interpolates across.
+// The clock read every ms with the moment of each reading; -1 marks a jump nothing interpolates across.
 struct ClockLog {
     struct Reading {
         long long ns;
@@ -247,8 +233,7 @@ struct ClockLog {
     }
     long long Mark() { return readings.emplace_back(Reading{NowNs(), -1.0}).ns; }
 
-    // The clock at moment ns, between the readings around it; NAN without a
-    // reading within 10 ms or across a jump.
+    // The clock at moment ns between the readings around it; NAN across a jump or a 10 ms gap.
     double At(double ns) const
     {
         auto it = std::lower_bound(readings.begin(), readings.end(), ns,

@@ -1,8 +1,5 @@
-// Helpers for the music tests and benchmarks: an independent decode of a
-// fixture, waiting on the monotonic clock, and a private PulseAudio server (a
-// daemon with a null sink on a unix socket in a temporary folder, anonymous
-// clients) with a passive recorder of the sink's monitor that knows when each
-// recorded frame was heard, and the sync of the music clock with its clicks.
+// Helpers for the music tests and benchmarks: an independent decode, waiting on the monotonic clock, a private
+// PulseAudio server with a recorder of its sink's monitor, and the sync of the music clock with what it heard.
 #pragma once
 
 #include "audio/Player.h"
@@ -20,8 +17,7 @@
 
 namespace audio_test {
 
-// Interleaved 16-bit samples of a whole file decoded with libmpg123 at its own
-// rate and layout (gapless), straight through from the start.
+// Interleaved 16-bit samples of a whole file, decoded straight through by libmpg123 (gapless).
 std::vector<std::int16_t> DecodeWhole(const std::string& path);
 
 // CLOCK_MONOTONIC in ns, the clock the player stamps its readings with.
@@ -44,14 +40,14 @@ bool WaitFor(F done, int timeoutMs)
 
 class PulseServer {
 public:
-    // Starts the daemon and waits until it answers; Running() says whether it did.
+    // Starts the daemon (a null sink "show", anonymous clients on a socket in a temporary folder).
     PulseServer();
     ~PulseServer();
 
     bool Running() const { return pid_ > 0; }
     // The value for PULSE_SERVER.
     std::string Address() const { return "unix:" + folder_ + "/native"; }
-    // Sends the signal and reaps the daemon (SIGKILL: a crash, as far as clients can tell).
+    // Sends the signal (SIGKILL: a crash, as far as clients can tell) and reaps the daemon.
     void Kill(int signal = SIGKILL);
     // Starts it again on the same socket; false when it does not answer.
     bool Start();
@@ -63,17 +59,15 @@ private:
     pid_t pid_ = -1;
 };
 
-// Records the monitor of the server's sink without changing its latency, and
-// keeps one silent stream of about 100 ms latency on the sink (without any
-// low-latency client the null sink renders 2 s blocks).
+// Records the sink's monitor without changing its latency, and keeps a silent stream of 100 ms latency on the
+// sink (without a low-latency client the null sink renders 2 s blocks).
 class Recorder {
 public:
     explicit Recorder(const std::string& server);
     ~Recorder();
     bool Ready() const { return ready_; }
 
-    // Copies of what was recorded so far: interleaved 16-bit stereo, and the
-    // CLOCK_MONOTONIC time (ns) at which frame `frame` was heard.
+    // What was recorded so far (16-bit stereo), and the CLOCK_MONOTONIC ns at which a frame of it was heard.
     std::vector<std::int16_t> Samples();
     double HeardNs(std::int64_t frame);
 
@@ -90,13 +84,11 @@ private:
 
     std::mutex lock_;
     std::vector<std::int16_t> samples_;
-    // Per read: the monotonic time, and the server's capture position in frames
-    // (pa_stream_get_time: what the sink plays at that moment).
+    // Per read: the monotonic time, and the frame the sink plays then (pa_stream_get_time).
     std::vector<std::pair<long long, double>> stamps_;
 };
 
-// Offsets in ms (the clock at the moment a click is heard less the click's
-// place in the music; positive: the clock runs ahead).
+// Offsets in ms: the clock when a click is heard less the click's music time (positive: the clock is ahead).
 struct SyncFigures {
     double atStart = 0.0;            // the first click after the start
     std::vector<double> afterSeeks;  // the first click after each seek
@@ -105,10 +97,8 @@ struct SyncFigures {
     double P90Magnitude() const;
 };
 
-// Opens `clicks` (a click every 250 ms from 0) on the player, starts it, plays
-// playMs, then seeks to each target (each on a click) and plays playMs more.
-// With fromStart false the player already plays `clicks`: the figures then
-// start where the measurement does (atStart is the first click heard).
+// Opens `clicks` (one every 250 ms) and starts it, plays playMs, then seeks to each target and plays playMs
+// more. With fromStart false the player already plays `clicks` (atStart is then the first click heard).
 SyncFigures MeasureSync(music::Player& player, Recorder& recorder, const std::string& clicks,
                         const std::vector<int>& seeks, int playMs, bool fromStart = true);
 

@@ -1,6 +1,5 @@
-// The music clock on made-up device callbacks: snapping, latency, the cap
-// for late callbacks, monotonic readings, the end of the music. (Its free
-// running mode is the player's silent clock, tested through the player.)
+// The music clock on made-up device callbacks: snapping, latency, the cap for late callbacks, monotonic
+// readings, the end of the music. (Free running is the player's silent clock, tested through the player.)
 #include "audio/Clock.h"
 
 #include <gtest/gtest.h>
@@ -57,8 +56,7 @@ TEST(Clock, InterpolatesBetweenCallbacksNeverRunsAheadNeverBack)
             last = now;
         }
     }
-    // A device that runs 1 % fast: the clock learns its pace and follows the
-    // straight line through its callbacks instead of stalling at each cap.
+    // A device 1 % fast: the clock learns its pace instead of stalling at each cap.
     const std::int64_t fast = kPeriod * 99 / 100;
     for (int i = 0; i < 200; ++i, start += kBuffer) {
         t += fast;

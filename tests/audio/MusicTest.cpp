@@ -1,7 +1,5 @@
-// The music component with the generated fixtures: the decoder (seeks, length,
-// mono and 22.05 kHz music), then on SDL's dummy and disk drivers the samples
-// played after a seek, the clock while paused, playing and at the end, and
-// the hand-over to the wall clock. (The silent clock: the sound stage's test.)
+// The music component with the generated fixtures: the decoder, then the player on SDL's dummy and disk
+// drivers (samples after a seek, the clock paused, playing and at the end, the hand-over to the wall clock).
 #include "audio/Decoder.h"
 #include "audio/Player.h"
 #include "tests/audio/AudioSupport.h"
@@ -33,8 +31,7 @@ std::unique_ptr<music::Player> Make(const std::string& music)
     return player;
 }
 
-// Selects SDL's disk driver for the next player, writing to file; at 2 ms per
-// 23 ms buffer the device runs about ten times faster than real time.
+// Selects SDL's disk driver for the next player (at 2 ms per 23 ms buffer: ten times real time).
 void UseDiskDriver(const std::string& file, const char* delayMs = "2")
 {
     setenv("SDL_AUDIODRIVER", "disk", 1);
@@ -62,11 +59,8 @@ long FirstSound(const std::vector<std::int16_t>& stereo, long fromFrame = 0)
 
 }  // namespace
 
-// Seeks are exact, through the resampler too: what a seek gives is what
-// decoding from the start gives at that frame, for both kinds of file; a
-// straight decode ends at the length the file's own sample count gives. The
-// samples there are the sweep sox made (on the left), at its level (-6 dB),
-// and mono plays the same on both channels.
+// Seeks give a straight decode's samples, through the resampler too: the sweep sox made (left channel) at
+// its level (-6 dB), mono on both channels; a straight decode gives exactly the file's length.
 TEST(MusicDecoder, SeekGivesTheSamplesOfAStraightDecode)
 {
     const struct {
@@ -90,9 +84,7 @@ TEST(MusicDecoder, SeekGivesTheSamplesOfAStraightDecode)
         ASSERT_EQ(straight->Read(a.data(), 8192), 8192) << file.name;
         ASSERT_TRUE(seeking->Seek(target));
         ASSERT_EQ(seeking->Read(b.data(), 8192), 8192) << file.name;
-        // libmpg123 after a seek may round a sample of a low-rate file one
-        // step differently from a straight decode; anything beyond one
-        // least significant bit is a real fault.
+        // libmpg123 may round a low-rate sample one step differently after a seek; more is a fault.
         int worst = 0;
         for (std::size_t i = 0; i < a.size(); ++i)
             worst = std::max(worst, std::abs(a[i] - b[i]));
@@ -114,9 +106,8 @@ TEST(MusicDecoder, SeekGivesTheSamplesOfAStraightDecode)
     }
 }
 
-// A seek while paused holds the position; playing gives the decoder's samples
-// from there; the end holds the position and is followed by silence (no loop,
-// no leftover samples); a seek back plays again.
+// A paused seek holds; playing gives the decoded samples from there; the end holds the position and is
+// followed by silence (no loop, no leftover samples); a seek back plays again.
 TEST(MusicDisk, PlaysFromTheSeekPositionAndStopsAtTheEnd)
 {
     testing_support::TempDir dir;
@@ -155,6 +146,7 @@ TEST(MusicDisk, PlaysFromTheSeekPositionAndStopsAtTheEnd)
     EXPECT_GT(longest, kRate / 4) << "the end of the music is followed by silence";
 }
 
+// The clock never goes back and lies between what the device has taken and what it still holds; pausing holds.
 TEST(MusicClock, PausedSeeksHoldAndPlayingTracksConsumedFrames)
 {
     setenv("SDL_AUDIODRIVER", "dummy", 1);
@@ -194,10 +186,8 @@ TEST(MusicClock, PausedSeeksHoldAndPlayingTracksConsumedFrames)
             EXPECT_EQ(r.ms, 60000.0) << "nothing heard before the device took the music";
             continue;
         }
-        // Heard: at least the start of the buffer the device holds before the
-        // newest (or, while the newest is still being decoded, the line through
-        // the one before, at the slowest pace the clock accepts: 5 % under the
-        // nominal rate), at most everything but the newest.
+        // Heard: at least the start of the buffer before the newest (or the line through the one before, at the
+        // slowest pace the clock accepts: 5 % under the rate), at most everything but the newest.
         double least = lower->startFrame - latency;
         if (previous)
             least = std::min(least, previous->startFrame - latency +
@@ -221,14 +211,12 @@ TEST(MusicClock, PausedSeeksHoldAndPlayingTracksConsumedFrames)
     usleep(200000);
     const int now = player->Position();
     const double elapsed = (NowNs() - resumed) / 1e6;
-    // Behind the wall clock by the device buffer and up to one callback period
-    // (more when a loaded machine starves the audio thread).
+    // Behind the wall clock by the buffer and up to a period (more when a loaded machine starves the thread).
     EXPECT_LE(now, held + elapsed);
     EXPECT_GE(now, held + elapsed - 150);
 }
 
-// A device whose callbacks stop coming (here: the disk driver waiting 400 ms
-// per 23 ms buffer) hands the clock over to the wall clock, with one line.
+// A device whose callbacks stop (the disk driver at 400 ms per buffer) hands over to the wall clock, with one line.
 TEST(MusicClock, DeviceThatStopsCallingHandsOverToTheWallClock)
 {
     testing_support::TempDir dir;

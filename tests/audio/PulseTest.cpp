@@ -1,7 +1,5 @@
-// The music clock against what a real sound server plays: a private
-// PulseAudio daemon with a null sink, a click-track MP3, and a passive
-// recorder on the sink's monitor; then the same player while the server is
-// killed and restarted three times.
+// The music clock against what a private PulseAudio server plays (a click track heard on the null sink's
+// monitor), also while the server is killed and restarted three times.
 #include "audio/Player.h"
 #include "tests/audio/AudioSupport.h"
 #include "tests/support/Player.h"
@@ -18,8 +16,7 @@ using testing_support::Fixture;
 
 namespace {
 
-// The largest distance between the clock and the wall clock running from
-// where the clock stood at the start, while more(ms since the start) holds.
+// The largest distance of the clock from the wall clock, from where it stood, while more(ms gone) holds.
 template <typename More>
 double WorstPace(music::Player& player, More more)
 {
@@ -32,12 +29,8 @@ double WorstPace(music::Player& player, More more)
 
 }  // namespace
 
-// In steady play, at the start and after each seek, the clock reads the
-// music's own time of each click at the moment the server plays it. (A clock
-// that allows for a fixed device buffer instead is off by 10 to 50 ms here;
-// the margins leave room for a busy machine.) When the server goes away the
-// clock keeps wall-clock pace, the player connects again when it is back, and
-// the music is heard in sync once more.
+// At the start, in steady play and after seeks the clock reads each click's time as the server plays it (a
+// fixed device buffer would be 10 to 50 ms off); without the server it keeps wall pace, then is back in sync.
 TEST(Pulse, ClockReadsWhatTheServerPlaysThroughRestarts)
 {
     PulseServer server;
@@ -78,15 +71,12 @@ TEST(Pulse, ClockReadsWhatTheServerPlaysThroughRestarts)
         // The first time over 5 s, then 1 s: the clock goes on at wall pace.
         EXPECT_LE(WorstPace(*player, [&](double ms) { return ms < (round == 0 ? 5000 : 1000); }), 50.0);
         ASSERT_TRUE(server.Start()) << server.Log();
-        // The last time the recorder comes first: a restarted null sink plays
-        // its first 2 s block whole, and the recorder can only time what it
-        // hears once that is over (it waits for it).
+        // The last time the recorder comes first: it waits out the 2 s block a restarted null sink plays first.
         if (round == 2) {
             recorder = std::make_unique<Recorder>(server.Address());
             ASSERT_TRUE(recorder->Ready());
         }
-        // The player's stream is back on the server within 3 s, and the clock
-        // keeps its pace through the handover (no step back, no stall).
+        // Back on the server within 3 s, and the clock keeps its pace through the hand-over.
         bool back = false;
         const long long restarted = NowNs();
         const auto waiting = [&](double ms) { return ms < 5000 && !(back = std::system(streams.c_str()) == 0); };

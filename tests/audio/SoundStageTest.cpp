@@ -1,5 +1,4 @@
-// The sound stage through the real player: an output that cannot start, and
-// the music clock with and without a music file.
+// The sound stage through the real player: an output that cannot start, the clock with and without music.
 #include "tests/support/Player.h"
 
 #include <gtest/gtest.h>
@@ -12,8 +11,7 @@ using namespace testing_support;
 // (The host's start-up tests rely on this one for the sound stage's failure.)
 TEST(SoundStage, OutputThatCannotStartEndsTheRunBeforeTheScript)
 {
-    // A driver SDL does not know (the audio subsystem fails), and a known one
-    // whose device cannot open (the disk driver with an unwritable file).
+    // A driver SDL does not know, and one whose device cannot open (the disk driver with an unwritable file).
     const std::map<std::string, std::string> cases[] = {
         {{"SDL_AUDIODRIVER", "no-such-driver"}},
         {{"SDL_AUDIODRIVER", "disk"}, {"SDL_DISKAUDIOFILE", "/nonexistent/folder/out.raw"}},
@@ -27,10 +25,8 @@ TEST(SoundStage, OutputThatCannotStartEndsTheRunBeforeTheScript)
     }
 }
 
-// The music clock holds a seek while paused, starts with glStartSound and
-// seeks while playing: a device buffer behind the wall clock with music, and
-// on the silent clock (with one line saying why) when the music file is
-// missing or is no music (here: the script).
+// The clock holds a paused seek, starts with glStartSound and seeks while playing, with music and on the
+// silent clock (one line says why) when the music is missing or no music (here: the script).
 TEST(SoundStage, MusicClockStartsWithTheShow)
 {
     const char* script = R"(sub main {
@@ -50,8 +46,7 @@ TEST(SoundStage, MusicClockStartsWithTheShow)
         int least;          // ms heard after 300 ms
         const char* why;    // the music cannot play
     } cases[] = {
-        // A little under 300 ms (less when a loaded machine starves the audio thread).
-        {"tone.mp3", 150, nullptr},
+        {"tone.mp3", 150, nullptr},  // a device buffer under 300 ms (less on a loaded machine)
         {nullptr, 299, "No such file or directory"},
         {"main.pl", 299, "no MPEG audio found"},
     };

@@ -1,8 +1,5 @@
-// Recording through the real player without a display, checked with ffprobe
-// and ffmpeg: frame count, size and the time each frame was drawn at, and the
-// clicks of the music at their place in the file's sound, also after a late
-// start and a seek; a file that is complete after a die and after Ctrl-C, and
-// the same frames in both; and the refusals that leave nothing behind.
+// Recording through the real player without a display, checked with ffprobe and ffmpeg: the frames, their
+// times and the music's clicks; files cut short by a die or Ctrl-C; refusals that leave nothing behind.
 #include "tests/support/Player.h"
 
 #include <gtest/gtest.h>
@@ -31,8 +28,7 @@ std::string Output(const std::string& command)
     return pipe ? (pclose(pipe), out) : out;
 }
 
-// Stereo music of `seconds` with a one-sample click on both channels every
-// 250 ms from 125 ms, as an MP3 (lame writes the gapless tag the decoder honours).
+// Stereo music with a one-sample click every 250 ms from 125 ms, as an MP3 (gapless, from lame).
 void WriteMusic(const ShowDir& dir, double seconds)
 {
     std::vector<std::int16_t> pcm(static_cast<std::size_t>(seconds * kRate) * 2, 0);
@@ -94,11 +90,8 @@ std::vector<double> Clicks(const std::string& file)
     return clicks;
 }
 
-// Paints two rows of 16 bands, bit 15 on the left, white for 1: the music
-// position on top, the time since the first frame by glGetTime below. The
-// music starts once glGetTime has advanced $start_ms, and jumps to $seek_to
-// when it reaches $seek_at (if not negative); $stop_after frames, when above
-// 0, make main return 7; SETUP runs before the loop and EXTRA draws over the bands.
+// Paints in 16 bands (bit 15 left, white for 1) the music position on top, glGetTime since the first frame below.
+// The music starts at $start_ms, jumps from $seek_at to $seek_to; after $stop_after (> 0) frames main returns 7.
 const char* kShow = R"(use strict;
 use warnings;
 sub bits { my $v = shift; return join '', map { ($v >> (15 - $_)) & 1 ? "\xff" x 4 : "\0\0\0\xff" } 0 .. 15 }
@@ -130,7 +123,7 @@ sub main {
 1;
 )";
 
-// The show with its settings, SETUP and EXTRA filled in.
+// The show with its settings, SETUP (before the loop) and EXTRA (over the bands) filled in.
 std::string Show(int startMs, int seekAt, int seekTo, int stopAfter, const std::string& setup = "",
                  const std::string& extra = "")
 {
@@ -155,12 +148,8 @@ int ReadBits(const std::string& frame, int row)
 
 }  // namespace
 
-// Frame k is drawn at floor(k * 1000 / fps) ms by glGetTime, and the music
-// position follows it from the frame the music starts on and from a seek on;
-// the file has exactly the frames drawn, at the show's size, and ends at the
-// duration, at the music's end, or when main returns (with main's status).
-// Every click of the music lies in the file's sound within 1 ms of where the
-// show played it, from the first picture.
+// Frame k is drawn at floor(k * 1000 / fps) ms, the music following from its start and a seek; the file has the
+// frames drawn, ending at the duration, the music's end or main's return, and every click within 1 ms of its place.
 TEST(Record, FramesAndSoundFollowTheVirtualClock)
 {
     struct Case {
@@ -219,10 +208,8 @@ TEST(Record, FramesAndSoundFollowTheVirtualClock)
     }
 }
 
-// A show that dies or gets Ctrl-C midway (here while drawing its 20th frame)
-// leaves a complete file of the frames swapped until then, with status 1 or
-// 130, and no temporary file; both files decode to the same frames, effects
-// and all.
+// A die or Ctrl-C while drawing frame 20 leaves a complete file of the 19 swapped (status 1 or 130) and no
+// temporary file; both files decode to the same frames, effects and all.
 TEST(Record, InterruptedShowLeavesACompleteFile)
 {
     const char* setup = R"(BalTrap::boot_BalTrap();
@@ -234,57 +221,52 @@ TEST(Record, InterruptedShowLeavesACompleteFile)
         $trap->SetParams({ x => 0, y => 0, zoom => 2, turn => $t / 5, trap_alpha => 0.8 });
         $trap->Render($t);
         our $n; )";
-    struct Case {
-        const char* what;
+    const struct {
         const char* stop;
         int status;
         const char* message;  // how standard error starts
     } cases[] = {
-        {"die", "die \"broken show\\n\"", 1, "broken show\nrecording: frame 19"},
-        {"Ctrl-C", "kill 'INT', $$", 130, "recording: frame 19"},
+        {"die \"broken show\\n\"", 1, "broken show\nrecording: frame 19"},
+        {"kill 'INT', $$", 130, "recording: frame 19"},
     };
     std::string hashes[2];
     for (int i = 0; i < 2; ++i) {
-        const Case& c = cases[i];
+        SCOPED_TRACE(cases[i].stop);
         ShowDir dir;
         WriteMusic(dir, 2);
-        const RunResult run = Record(dir, Show(0, -1, 0, 0, setup, effects + c.stop + " if ++$n == 20;"),
-                                     {"-x", std::to_string(kWidth), "--record", "cut.mkv"});
-        EXPECT_EQ(run.status, c.status) << c.what << ": " << run.err;
-        EXPECT_EQ(run.err.rfind(c.message, 0), 0u) << c.what << ": " << run.err;
-        EXPECT_EQ(Probe(dir / "cut.mkv"), "h264,160,120,19\naac\n") << c.what;
-        EXPECT_EQ(Output("ffmpeg -v error -i '" + dir / "cut.mkv" + "' -f null - 2>&1"), "") << c.what;
-        EXPECT_EQ(Output("ls -A '" + dir.path() + "'"), "cut.mkv\nderure.mp3\nmain.pl\n") << c.what;
+        const RunResult run = Record(dir, Show(0, -1, 0, 0, setup, effects + cases[i].stop + " if ++$n == 20;"),
+                                     {"-x", "160", "--record", "cut.mkv"});
+        EXPECT_EQ(run.status, cases[i].status) << run.err;
+        EXPECT_EQ(run.err.rfind(cases[i].message, 0), 0u) << run.err;
+        EXPECT_EQ(Probe(dir / "cut.mkv"), "h264,160,120,19\naac\n");
+        EXPECT_EQ(Output("ffmpeg -v error -i '" + dir / "cut.mkv" + "' -f null - 2>&1"), "");
+        EXPECT_EQ(Output("ls -A '" + dir.path() + "'"), "cut.mkv\nderure.mp3\nmain.pl\n");
         hashes[i] = Output("ffmpeg -v error -i '" + dir / "cut.mkv" + "' -map 0:v -fps_mode passthrough -f framemd5 -");
     }
     EXPECT_GE(std::count(hashes[0].begin(), hashes[0].end(), '\n'), 19);
     EXPECT_EQ(hashes[0], hashes[1]);
 }
 
-// What the recorder cannot do ends the player with one line and status 1,
-// before anything is drawn, and leaves no file.
+// What the recorder cannot do ends the player with one line and status 1, and leaves no file.
 TEST(Record, RefusalsLeaveNothingBehind)
 {
-    struct Case {
-        std::vector<std::string> args;
-        const char* err;
-    } cases[] = {
-        {{"--record", "missing/out.mp4"}, "showplayer: cannot write \"missing/out.mp4\": No such file or directory\n"},
-        {{"--record", "folder"}, "showplayer: cannot record to \"folder\": the file name must end in .mp4, .mkv or .webm\n"},
-        {{"--record", "out.avi"}, "showplayer: cannot record to \"out.avi\": the file name must end in .mp4, .mkv or .webm\n"},
-        {{"--record", "folder.mp4"}, "showplayer: cannot write \"folder.mp4\": Is a directory\n"},
+    const std::pair<const char*, const char*> cases[] = {
+        {"missing/out.mp4", "showplayer: cannot write \"missing/out.mp4\": No such file or directory\n"},
+        {"folder", "showplayer: cannot record to \"folder\": the file name must end in .mp4, .mkv or .webm\n"},
+        {"out.avi", "showplayer: cannot record to \"out.avi\": the file name must end in .mp4, .mkv or .webm\n"},
+        {"folder.mp4", "showplayer: cannot write \"folder.mp4\": Is a directory\n"},
     };
-    for (const Case& c : cases) {
+    for (const auto& [file, err] : cases) {
         ShowDir dir;
         dir.Write("folder/keep", "");
         dir.Write("folder.mp4/keep", "");
         dir.Write("main.pl", "");
         dir.Copy(Fixture("tone.mp3"), "derure.mp3");
         const std::string before = Output("ls -A '" + dir.path() + "'");
-        const RunResult run = Record(dir, "sub main { return 0 } 1;", c.args);
-        EXPECT_EQ(run.status, 1) << c.args[1];
-        EXPECT_EQ(run.out, "") << c.args[1];
-        EXPECT_EQ(run.err, c.err);
-        EXPECT_EQ(Output("ls -A '" + dir.path() + "'"), before) << c.args[1];
+        const RunResult run = Record(dir, "sub main { return 0 } 1;", {"--record", file});
+        EXPECT_EQ(run.status, 1) << file;
+        EXPECT_EQ(run.out, "") << file;
+        EXPECT_EQ(run.err, err);
+        EXPECT_EQ(Output("ls -A '" + dir.path() + "'"), before) << file;
     }
 }

@@ -1,6 +1,5 @@
-// The recording clock: positions at whole frames, sample counts that add up
-// to the video's length at every frame rate, the music samples it yields
-// against a straight decode (unseeked, after a seek, paused), and the end.
+// The recording clock: positions at whole frames, sample counts, the music it yields against a straight
+// decode, and the end.
 #include "audio/VirtualClock.h"
 #include "tests/support/Player.h"
 
@@ -38,8 +37,7 @@ bool Silent(const std::vector<std::int16_t>& pcm)
 
 }  // namespace
 
-// Frame n reads floor(n * 1000 / fps) ms, also when the first frames had no
-// music yet, and the samples of N frames are floor(N * rate / fps) in all.
+// Frame n reads floor(n * 1000 / fps) ms, also after frames without music; N frames have floor(N * rate / fps) samples.
 TEST(VirtualClock, FramesAndSamplesAtEveryRate)
 {
     for (int fps : {1, 7, 24, 25, 30, 60, 240}) {
@@ -61,9 +59,7 @@ TEST(VirtualClock, FramesAndSamplesAtEveryRate)
     }
 }
 
-// What an audience hears: silence before the start and while paused, the
-// music without a gap or a repeat, after a seek the music from there, and a
-// seek reads back as the position asked for.
+// Silence before the start and while paused, the music without a gap or repeat, from a seek on too.
 TEST(VirtualClock, SamplesAreTheMusicFromThePosition)
 {
     const std::pair<int, int> cases[] = {{24, -1}, {60, -1}, {24, 3333}, {60, 1001}};  // fps, seek (ms) or -1
@@ -95,8 +91,7 @@ TEST(VirtualClock, SamplesAreTheMusicFromThePosition)
     }
 }
 
-// The music ends at its length: the position stops there, what follows is
-// silence, and a seek back starts it again. A silent clock never ends.
+// The music ends at its length, silent after; a seek back starts it again. A silent clock never ends.
 TEST(VirtualClock, EndOfTheMusic)
 {
     music::VirtualClock clock(OpenMusic(), kRate, 25);
