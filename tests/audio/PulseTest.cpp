@@ -22,8 +22,10 @@ double WorstPace(music::Player& player, More more)
 {
     const double start = NowNs() / 1e6, from = player.PositionExact();
     double worst = 0.0;
-    for (double now = start; more(now - start); usleep(5000), now = NowNs() / 1e6)
-        worst = std::max(worst, std::abs(player.PositionExact() - (from + now - start)));
+    for (double ms = 0.0; more(ms); usleep(5000)) {
+        ms = NowNs() / 1e6 - start;
+        worst = std::max(worst, std::abs(player.PositionExact() - (from + ms)));
+    }
     return worst;
 }
 
