@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <sstream>
 
 using namespace testing_support;
 
@@ -59,14 +59,9 @@ std::string Probe(const std::string& file)
 // The time of the first decoded frame of a stream ("a" or "v"), in seconds.
 double FirstTime(const std::string& file, const char* stream)
 {
-    std::istringstream times(Output(std::string("ffprobe -v error -select_streams ") + stream +
-                                     " -show_entries frame=pts_time -of csv=p=0 -read_intervals %+#8 '" + file +
-                                     "' | cut -d, -f1"));
-    double first = 1e9;
-    for (std::string line; std::getline(times, line);)
-        if (!line.empty())
-            first = std::min(first, std::atof(line.c_str()));
-    return first;
+    return std::atof(Output(std::string("ffprobe -v error -select_streams ") + stream +
+                            " -show_entries frame=pts_time -of csv=p=0 -read_intervals %+#8 '" + file +
+                            "' | cut -d, -f1 | grep . | sort -g | head -1").c_str());
 }
 
 // Clicks in the file's sound (decoded at 48 kHz), in seconds from the first picture.
