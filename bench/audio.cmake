@@ -20,8 +20,7 @@ set_tests_properties(bench.audio.startup PROPERTIES LABELS bench TIMEOUT 300)
 #     clicks heard on its monitor, and a minute beside two CPU hogs (set
 #     SHOWPLAYER_REFERENCE to another showplayer binary to compare its dropouts).
 add_executable(sync_bench ${CMAKE_CURRENT_SOURCE_DIR}/audio/SyncBench.cpp
-  ${CMAKE_SOURCE_DIR}/tests/audio/AudioSupport.cpp ${CMAKE_SOURCE_DIR}/tests/audio/PulseServer.cpp
-  ${CMAKE_SOURCE_DIR}/tests/audio/SyncProbe.cpp)
+  ${CMAKE_SOURCE_DIR}/tests/audio/AudioSupport.cpp)
 target_link_libraries(sync_bench PRIVATE showaudio)
 add_dependencies(sync_bench fixtures)
 add_test(NAME bench.audio.sync

@@ -21,10 +21,7 @@ set_tests_properties(audio.stage PROPERTIES LABELS script)
 # through restarts of the server.
 add_executable(audio_pulse_tests
   ${CMAKE_CURRENT_SOURCE_DIR}/audio/AudioSupport.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/audio/PulseServer.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/audio/SyncProbe.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/audio/PulseSyncTest.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/audio/PulseRestartTest.cpp)
+  ${CMAKE_CURRENT_SOURCE_DIR}/audio/PulseTest.cpp)
 target_link_libraries(audio_pulse_tests PRIVATE showaudio testsupport GTest::gtest_main)
 add_dependencies(audio_pulse_tests fixtures)
 add_test(NAME audio.pulse COMMAND audio_pulse_tests)

@@ -6,8 +6,7 @@
 // SDL's pulse driver) for its dropouts.
 // Usage: sync_bench <clicks.mp3> <tone.mp3> [seconds=60]
 #include "audio/Player.h"
-#include "tests/audio/PulseServer.h"
-#include "tests/audio/SyncProbe.h"
+#include "tests/audio/AudioSupport.h"
 
 #include <algorithm>
 #include <chrono>

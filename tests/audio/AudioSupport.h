@@ -1,50 +1,105 @@
-// Helpers for the music tests: an independent decode of a fixture, the raw
-// output of SDL's disk audio driver, and the audio environment.
+// Helpers for the music tests and benchmarks: an independent decode, waiting on the monotonic clock, a private
+// PulseAudio server with a recorder of its sink's monitor, and the sync of the music clock with what it heard.
 #pragma once
 
+#include "audio/Player.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <csignal>
 #include <cstdint>
+#include <ctime>
+#include <mutex>
 #include <string>
+#include <sys/types.h>
+#include <unistd.h>
 #include <vector>
 
 namespace audio_test {
 
-// Interleaved 16-bit samples of a whole file decoded with libmpg123 at its own
-// rate and layout (gapless), straight through from the start.
-struct Pcm {
-    long rate = 0;
-    int channels = 0;
-    std::vector<std::int16_t> samples;
-};
-Pcm DecodeWhole(const std::string& path);
+// Interleaved 16-bit samples of a whole file, decoded straight through by libmpg123 (gapless).
+std::vector<std::int16_t> DecodeWhole(const std::string& path);
 
-// Raw 16-bit samples from a file.
-std::vector<std::int16_t> ReadSamples(const std::string& path);
-
-// Selects an SDL audio driver for the music component's next Init; "disk"
-// writes to file with a short delay per buffer.
-void UseDummyDriver();
-void UseDiskDriver(const std::string& file);
-
-// Waits (polling every ms) until done() or the timeout; true when done.
-template <typename F>
-bool WaitFor(F done, int timeoutMs);
-
-// Index of the first stereo frame that is not silent, or -1.
-long FirstSound(const std::vector<std::int16_t>& stereo, long fromFrame = 0);
-
-}  // namespace audio_test
-
-#include <chrono>
-#include <thread>
-
-template <typename F>
-bool audio_test::WaitFor(F done, int timeoutMs)
+// CLOCK_MONOTONIC in ns, the clock the player stamps its readings with.
+inline long long NowNs()
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1000000000LL + now.tv_nsec;
+}
+
+// Polls done() every ms until it holds (true) or timeoutMs pass (false).
+template <typename F>
+bool WaitFor(F done, int timeoutMs)
+{
+    for (const long long end = NowNs() + timeoutMs * 1000000LL; !done(); usleep(1000))
+        if (NowNs() > end)
             return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
     return true;
 }
+
+class PulseServer {
+public:
+    // Starts the daemon (a null sink "show", anonymous clients on a socket in a temporary folder).
+    PulseServer();
+    ~PulseServer();
+
+    bool Running() const { return pid_ > 0; }
+    // The value for PULSE_SERVER.
+    std::string Address() const { return "unix:" + folder_ + "/native"; }
+    // Sends the signal (SIGKILL: a crash, as far as clients can tell) and reaps the daemon.
+    void Kill(int signal = SIGKILL);
+    // Starts it again on the same socket; false when it does not answer.
+    bool Start();
+    // The daemon's own messages so far.
+    std::string Log() const;
+
+private:
+    std::string folder_;
+    pid_t pid_ = -1;
+};
+
+// Records the sink's monitor without changing its latency, and keeps a silent stream of 100 ms latency on the
+// sink (without a low-latency client the null sink renders 2 s blocks).
+class Recorder {
+public:
+    explicit Recorder(const std::string& server);
+    ~Recorder();
+    bool Ready() const { return ready_; }
+
+    // What was recorded so far (16-bit stereo), and the CLOCK_MONOTONIC ns at which a frame of it was heard.
+    std::vector<std::int16_t> Samples();
+    double HeardNs(std::int64_t frame);
+
+    static constexpr int kRate = 44100;
+
+private:
+    static void Read(pa_stream* stream, std::size_t, void* self);
+    pa_threaded_mainloop* loop_ = pa_threaded_mainloop_new();
+    pa_context* context_ = nullptr;
+    pa_stream* record_ = nullptr;
+    pa_stream* keeper_ = nullptr;
+    std::vector<std::int16_t> silence_ = std::vector<std::int16_t>(kRate * 2);
+    bool ready_ = false;
+
+    std::mutex lock_;
+    std::vector<std::int16_t> samples_;
+    // Per read: the monotonic time, and the frame the sink plays then (pa_stream_get_time).
+    std::vector<std::pair<long long, double>> stamps_;
+};
+
+// Offsets in ms: the clock when a click is heard less the click's music time (positive: the clock is ahead).
+struct SyncFigures {
+    double atStart = 0.0;            // the first click after the start
+    std::vector<double> afterSeeks;  // the first click after each seek
+    std::vector<double> steady;      // every other click
+    double Median() const;
+    double P90Magnitude() const;
+};
+
+// Opens `clicks` (one every 250 ms) and starts it, plays playMs, then seeks to each target and plays playMs
+// more. With fromStart false the player already plays `clicks` (atStart is then the first click heard).
+SyncFigures MeasureSync(music::Player& player, Recorder& recorder, const std::string& clicks,
+                        const std::vector<int>& seeks, int playMs, bool fromStart = true);
+
+}  // namespace audio_test

@@ -1,6 +1,5 @@
-// The recording clock: positions at whole frames, sample counts that add up
-// to the video's length at every frame rate, the music samples it yields
-// against a straight decode (unseeked, after a seek, paused), and the end.
+// The recording clock: positions at whole frames, sample counts, the music it yields against a straight
+// decode, and the end.
 #include "audio/VirtualClock.h"
 #include "tests/support/Player.h"
 
@@ -9,8 +8,6 @@
 #include <algorithm>
 #include <vector>
 
-using testing_support::Fixture;
-
 namespace {
 
 constexpr int kRate = 44100;
@@ -18,7 +15,7 @@ constexpr int kRate = 44100;
 std::unique_ptr<music::Decoder> OpenMusic()
 {
     std::string reason;
-    auto decoder = music::Decoder::Open(Fixture("mono22.mp3"), kRate, &reason);
+    auto decoder = music::Decoder::Open(testing_support::Fixture("mono22.mp3"), kRate, &reason);
     EXPECT_TRUE(decoder) << reason;
     return decoder;
 }
@@ -33,10 +30,14 @@ std::vector<std::int16_t> Straight(std::int64_t from, int frames)
     return pcm;
 }
 
+bool Silent(const std::vector<std::int16_t>& pcm)
+{
+    return std::all_of(pcm.begin(), pcm.end(), [](std::int16_t s) { return s == 0; });
+}
+
 }  // namespace
 
-// Frame n reads floor(n * 1000 / fps) ms, also when the first frames had no
-// music yet, and the samples of N frames are floor(N * rate / fps) in all.
+// Frame n reads floor(n * 1000 / fps) ms, also after frames without music; N frames have floor(N * rate / fps) samples.
 TEST(VirtualClock, FramesAndSamplesAtEveryRate)
 {
     for (int fps : {1, 7, 24, 25, 30, 60, 240}) {
@@ -48,8 +49,7 @@ TEST(VirtualClock, FramesAndSamplesAtEveryRate)
             for (int n = 0; n < 2 * fps + late; ++n) {
                 if (n == late)
                     clock.Start();
-                const int music = std::max(0, n - late);
-                ASSERT_EQ(clock.Position(), music * 1000 / fps) << fps << " fps, frame " << n;
+                ASSERT_EQ(clock.Position(), std::max(0, n - late) * 1000 / fps) << fps << " fps, frame " << n;
                 ASSERT_EQ(clock.ElapsedMs(), n * 1000LL / fps) << fps << " fps, frame " << n;
                 clock.Advance(&pcm);
                 samples += static_cast<std::int64_t>(pcm.size() / 2);
@@ -59,53 +59,39 @@ TEST(VirtualClock, FramesAndSamplesAtEveryRate)
     }
 }
 
-// What an audience hears: silence before the start and while paused, the
-// music without a gap or a repeat, after a seek the music from there, and a
-// seek reads back as the position asked for.
+// Silence before the start and while paused, the music without a gap or repeat, from a seek on too.
 TEST(VirtualClock, SamplesAreTheMusicFromThePosition)
 {
-    struct Case {
-        const char* what;
-        int fps;
-        int seekMs;  // -1: no seek
-    } cases[] = {
-        {"straight at 24 fps", 24, -1},
-        {"straight at 60 fps", 60, -1},
-        {"seek at 24 fps", 24, 3333},
-        {"seek at 60 fps", 60, 1001},
-    };
-    for (const Case& c : cases) {
-        music::VirtualClock clock(OpenMusic(), kRate, c.fps);
+    const std::pair<int, int> cases[] = {{24, -1}, {60, -1}, {24, 3333}, {60, 1001}};  // fps, seek (ms) or -1
+    for (const auto& [fps, seekMs] : cases) {
+        SCOPED_TRACE(std::to_string(fps) + " fps, seek to " + std::to_string(seekMs));
+        music::VirtualClock clock(OpenMusic(), kRate, fps);
         std::vector<std::int16_t> pcm, heard;
         clock.Advance(&pcm);
-        EXPECT_TRUE(std::all_of(pcm.begin(), pcm.end(), [](std::int16_t s) { return s == 0; })) << c.what;
-        EXPECT_EQ(clock.Position(), 0) << c.what;
-        if (c.seekMs >= 0) {
-            EXPECT_TRUE(clock.Seek(c.seekMs));
-            EXPECT_EQ(clock.Position(), c.seekMs) << c.what;
+        EXPECT_TRUE(Silent(pcm));
+        EXPECT_EQ(clock.Position(), 0);
+        if (seekMs >= 0) {
+            EXPECT_TRUE(clock.Seek(seekMs));
+            EXPECT_EQ(clock.Position(), seekMs);
         }
         clock.Start();
-        for (int n = 0; n < c.fps; ++n) {
+        for (int n = 0; n < fps; ++n) {
             clock.Advance(&pcm);
             heard.insert(heard.end(), pcm.begin(), pcm.end());
         }
-        const std::int64_t from = c.seekMs < 0 ? 0 : static_cast<std::int64_t>(c.seekMs) * kRate / 1000;
+        const std::int64_t from = std::max(seekMs, 0) * static_cast<std::int64_t>(kRate) / 1000;
         const int frames = static_cast<int>(heard.size() / 2);
         // After a seek the decoder may lead the tick position by one sample.
-        const std::vector<std::int16_t> straight = Straight(from, frames);
-        const std::vector<std::int16_t> ahead = Straight(from + 1, frames);
-        EXPECT_TRUE(heard == straight || (c.seekMs >= 0 && heard == ahead)) << c.what;
-        EXPECT_EQ(clock.Position(), std::max(c.seekMs, 0) + 1000) << c.what;
-
+        EXPECT_TRUE(heard == Straight(from, frames) || (seekMs >= 0 && heard == Straight(from + 1, frames)));
+        EXPECT_EQ(clock.Position(), std::max(seekMs, 0) + 1000);
         clock.Pause();
         clock.Advance(&pcm);
-        EXPECT_TRUE(std::all_of(pcm.begin(), pcm.end(), [](std::int16_t s) { return s == 0; })) << c.what;
-        EXPECT_EQ(clock.Position(), std::max(c.seekMs, 0) + 1000) << c.what;
+        EXPECT_TRUE(Silent(pcm));
+        EXPECT_EQ(clock.Position(), std::max(seekMs, 0) + 1000);
     }
 }
 
-// The music ends at its length: the position stops there, what follows is
-// silence, and a seek back starts it again. A silent clock never ends.
+// The music ends at its length, silent after; a seek back starts it again. A silent clock never ends.
 TEST(VirtualClock, EndOfTheMusic)
 {
     music::VirtualClock clock(OpenMusic(), kRate, 25);
@@ -114,16 +100,14 @@ TEST(VirtualClock, EndOfTheMusic)
     EXPECT_TRUE(clock.Seek(length - 100));
     clock.Start();
     std::vector<std::int16_t> pcm;
-    for (int n = 0; n < 2; ++n) {
-        EXPECT_FALSE(clock.Ended());
+    for (int n = 0; n < 3; ++n) {
+        EXPECT_FALSE(clock.Ended()) << n;  // 80 of the last 100 ms after two frames
         clock.Advance(&pcm);
     }
-    EXPECT_FALSE(clock.Ended());  // 80 of the last 100 ms
-    clock.Advance(&pcm);
     EXPECT_TRUE(clock.Ended());
     EXPECT_EQ(clock.Position(), length);
     clock.Advance(&pcm);
-    EXPECT_TRUE(std::all_of(pcm.begin(), pcm.end(), [](std::int16_t s) { return s == 0; }));
+    EXPECT_TRUE(Silent(pcm));
     EXPECT_TRUE(clock.Seek(0));
     EXPECT_FALSE(clock.Ended());
 

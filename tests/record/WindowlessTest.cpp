@@ -1,6 +1,4 @@
-// The window-less context that recordings draw into gives the pictures the
-// player's own window gives: the same effects, drawn by the same calls at the
-// same size, read back pixel for pixel.
+// The window-less context that recordings draw into gives the player's window's pictures, pixel for pixel.
 #include "host/Offscreen.h"
 #include "host/Stages.h"
 
@@ -24,8 +22,7 @@ namespace {
 constexpr int kWidth = 160;
 constexpr int kHeight = 120;
 
-// Two crates cutting through each other (depth testing decides every pixel
-// along the cut), lit from the side.
+// Two crates cutting through each other (depth testing decides the cut), lit from the side.
 const char kScene[] =
     "material Red diffuse 0.9 0.1 0.1 specular 1 1 1 shininess 0.5\n"
     "material Blue diffuse 0.1 0.2 0.9\n"
@@ -38,8 +35,7 @@ const char kScene[] =
     "camera Cam pos 6 -14 5 target 0 0 0\n"
     "light Sun pos 10 -10 10 color 1 1 1\n";
 
-// One frame of the show's kind, in the context current now; its pixels as
-// the player reads them back (BGRA, bottom row first).
+// One frame of the show's kind in the current context, read back as the player does (BGRA).
 std::vector<unsigned char> DrawFrame(const std::string& scene)
 {
     Model model;
@@ -78,8 +74,7 @@ TEST(Windowless, DrawsWhatThePlayersWindowDraws)
     ASSERT_EQ(host::InitVideo(kWidth, kHeight, 32, false, context), 0);
     const std::vector<unsigned char> window = DrawFrame(scene);
 
-    // NOTE: a thread holds one current context at a time across GLX and
-    // EGL, so the window-less one is drawn on a thread of its own.
+    // NOTE: a thread holds one current context across GLX and EGL: the window-less one gets its own thread.
     std::vector<unsigned char> recorded;
     std::thread([&] {
         std::string error;
@@ -93,17 +88,14 @@ TEST(Windowless, DrawsWhatThePlayersWindowDraws)
     }).join();
     ASSERT_EQ(recorded.size(), window.size());
 
-    int differing = 0, first = -1;
-    for (std::size_t i = 0; i < window.size(); i += 4)
-        if (window[i] != recorded[i] || window[i + 1] != recorded[i + 1] || window[i + 2] != recorded[i + 2])
-            if (differing++ == 0)
-                first = static_cast<int>(i / 4);
-    EXPECT_EQ(differing, 0) << "first at x " << first % kWidth << ", y " << kHeight - 1 - first / kWidth
-                            << " from the top";
-    // The frame is not blank: the effects drew many colours.
+    // Every pixel alike (alpha aside), and the frame is not blank: the effects drew many colours.
+    long differing = 0;
     std::set<unsigned> colours;
-    for (std::size_t i = 0; i < window.size(); i += 4)
+    for (std::size_t i = 0; i < window.size(); i += 4) {
+        differing += window[i] != recorded[i] || window[i + 1] != recorded[i + 1] || window[i + 2] != recorded[i + 2];
         colours.insert(window[i] | window[i + 1] << 8 | window[i + 2] << 16);
+    }
+    EXPECT_EQ(differing, 0);
     EXPECT_GT(colours.size(), 100u);
 
     SDL_Quit();

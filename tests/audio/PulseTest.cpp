@@ -1,0 +1,105 @@
+// The music clock against what a private PulseAudio server plays (a click track heard on the null sink's
+// monitor), also while the server is killed and restarted three times.
+#include "audio/Player.h"
+#include "tests/audio/AudioSupport.h"
+#include "tests/support/Player.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+
+using namespace audio_test;
+using testing_support::Fixture;
+
+namespace {
+
+// The largest distance of the clock from the wall clock, from where it stood, while more(ms gone) holds.
+template <typename More>
+double WorstPace(music::Player& player, More more)
+{
+    const double start = NowNs() / 1e6, from = player.PositionExact();
+    double worst = 0.0;
+    for (double ms = 0.0; more(ms); usleep(5000)) {
+        ms = NowNs() / 1e6 - start;
+        worst = std::max(worst, std::abs(player.PositionExact() - (from + ms)));
+    }
+    return worst;
+}
+
+}  // namespace
+
+// At the start, in steady play and after seeks the clock reads each click's time as the server plays it (a
+// fixed device buffer would be 10 to 50 ms off); without the server it keeps wall pace, then is back in sync.
+TEST(Pulse, ClockReadsWhatTheServerPlaysThroughRestarts)
+{
+    PulseServer server;
+    ASSERT_TRUE(server.Running()) << "pulseaudio did not start:\n" << server.Log();
+    setenv("PULSE_SERVER", server.Address().c_str(), 1);
+    unsetenv("SDL_AUDIODRIVER");
+    auto recorder = std::make_unique<Recorder>(server.Address());
+    ASSERT_TRUE(recorder->Ready());
+    std::string error;
+    auto player = music::Player::Create(Recorder::kRate, &error);
+    ASSERT_TRUE(player) << error;
+    ASSERT_EQ(player->OutputName(), "pulse");
+
+    testing::internal::CaptureStderr();
+    SyncFigures figures = MeasureSync(*player, *recorder, Fixture("clicks.mp3"), {7000, 13000, 2500}, 1500);
+    {
+        std::string offsets;
+        for (double o : figures.steady)
+            offsets += std::to_string(o) + " ";
+        SCOPED_TRACE("steady offsets: " + offsets);
+        EXPECT_GE(figures.steady.size(), 15u);
+        EXPECT_LE(std::abs(figures.Median()), 3.0);
+        EXPECT_LE(figures.P90Magnitude(), 5.0);
+        EXPECT_LE(std::abs(figures.atStart), 5.0) << "at the start";
+        EXPECT_EQ(figures.afterSeeks.size(), 3u);
+        for (double offset : figures.afterSeeks)
+            EXPECT_LE(std::abs(offset), 5.0) << "after a seek";
+    }
+
+    // A playback stream on the server, as its own command-line client lists them.
+    const std::string streams = "pactl -s '" + server.Address() + "' list short sink-inputs 2>/dev/null | grep -q .";
+    recorder.reset();
+    player->Start();
+    usleep(500000);
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round + 1));
+        server.Kill();
+        // The first time over 5 s, then 1 s: the clock goes on at wall pace.
+        EXPECT_LE(WorstPace(*player, [&](double ms) { return ms < (round == 0 ? 5000 : 1000); }), 50.0);
+        ASSERT_TRUE(server.Start()) << server.Log();
+        // The last time the recorder comes first: it waits out the 2 s block a restarted null sink plays first.
+        if (round == 2) {
+            recorder = std::make_unique<Recorder>(server.Address());
+            ASSERT_TRUE(recorder->Ready());
+        }
+        // Back on the server within 3 s, and the clock keeps its pace through the hand-over.
+        bool back = false;
+        const long long restarted = NowNs();
+        const auto waiting = [&](double ms) { return ms < 5000 && !(back = std::system(streams.c_str()) == 0); };
+        EXPECT_LE(WorstPace(*player, waiting), 50.0);
+        EXPECT_TRUE(back);
+        EXPECT_LE((NowNs() - restarted) / 1e6, 3000.0);
+        // The player connects before its next look at the clock.
+        usleep(100000);
+        player->Position();
+    }
+
+    // Back on the server's timing: the clicks are heard at their music time.
+    figures = MeasureSync(*player, *recorder, Fixture("clicks.mp3"), {}, 1500, false);
+    const std::string said = testing::internal::GetCapturedStderr();
+    ASSERT_GE(figures.steady.size(), 3u) << said;
+    EXPECT_LE(std::abs(figures.Median()), 5.0) << said;
+    for (const char* what : {"sound lost", "sound is back"}) {
+        int n = 0;
+        for (std::size_t at = said.find(what); at != std::string::npos; at = said.find(what, at + 1))
+            ++n;
+        EXPECT_EQ(n, 3) << what << "\n" << said;
+    }
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 6) << said;
+}
