@@ -1,6 +1,7 @@
 // The music component with the generated fixtures: the decoder, then the player on SDL's dummy and disk
 // drivers (samples after a seek, the clock paused, playing and at the end, the hand-over to the wall clock).
 #include "audio/Decoder.h"
+#include "audio/Feed.h"
 #include "audio/Player.h"
 #include "tests/audio/AudioSupport.h"
 #include "tests/support/Player.h"
@@ -103,6 +104,25 @@ TEST(MusicDecoder, SeekGivesTheSamplesOfAStraightDecode)
         for (int got; (got = straight->Read(skipped.data(), 65536)) > 0;)
             total += got;
         EXPECT_EQ(total, file.length) << file.name;
+    }
+}
+
+// A move made while the decoder thread still fills the ring for the one before: the first music pulled is
+// from the new position, never a block of the old one the thread finished after the ring was emptied.
+TEST(MusicFeed, MoveDropsWhatTheDecoderFinishesForTheOldPosition)
+{
+    std::string reason;
+    music::Feed feed(music::Decoder::Open(Fixture("tone.mp3"), kRate, &reason));
+    std::vector<std::int16_t> buffer(256 * 2);
+    for (std::int64_t round = 0; round < 40; ++round) {
+        const std::int64_t old = round * 50000, target = old + 20000;
+        feed.MoveTo(old);
+        for (const long long end = NowNs() + 2000000000LL; feed.Pull(buffer.data(), 256).count == 0;)
+            ASSERT_LT(NowNs(), end);  // no sleep: the move must come while the next block for `old` is decoded
+        feed.MoveTo(target);
+        music::Pulled pulled;
+        ASSERT_TRUE(WaitFor([&] { return (pulled = feed.Pull(buffer.data(), 256)).count > 0; }, 2000));
+        EXPECT_EQ(pulled.start, target) << "round " << round;
     }
 }
 
