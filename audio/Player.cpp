@@ -29,6 +29,9 @@ namespace {
 // How far ahead of the wall clock a new output starts the music: about what
 // it takes a server to play the first sample.
 constexpr int kHandoverLeadMs = 30;
+// Over how long the clock takes up the difference when a new output's music
+// is heard a little earlier or later than planned.
+constexpr std::int64_t kEaseNs = 500000000;
 constexpr auto kReconnectInterval = std::chrono::seconds(1);
 
 }  // namespace
@@ -76,6 +79,7 @@ struct Player::Impl {
                 return;
             lost = true;
             handover = false;
+            easeGap = 0.0;
             WallFrom(std::max(frame, floor), playing ? ns : MonotonicNs());
             output->Attach(nullptr);
             std::fprintf(stderr, "music: sound lost (%s); the show goes on without sound\n", why.c_str());
@@ -122,13 +126,26 @@ struct Player::Impl {
         } else if (handover) {
             const double heard = output->Read();
             if (heard > handoverFrame || heard >= static_cast<double>(feed->Length())) {
+                // A server seldom plays the first sample exactly when planned
+                // (a low-latency one plays it at once): rather than step by
+                // the difference, the clock runs a little fast or slow until
+                // it has taken it up.
                 handover = false;
-                frames = heard;
+                easeStartNs = MonotonicNs();
+                easeGap = heard - silent.Read(easeStartNs);
+                frames = heard - easeGap;
             } else {
                 frames = silent.Read(MonotonicNs());
             }
         } else {
             frames = output->Read();
+            if (easeGap != 0.0) {
+                const double left = 1.0 - static_cast<double>(MonotonicNs() - easeStartNs) / kEaseNs;
+                if (left > 0.0)
+                    frames -= easeGap * left;
+                else
+                    easeGap = 0.0;
+            }
         }
         if (playing)
             frames = std::max(frames, floor);
@@ -164,6 +181,8 @@ struct Player::Impl {
     bool lost = false;
     bool handover = false;  // a new output plays; the wall clock until it is heard
     double handoverFrame = 0.0;
+    double easeGap = 0.0;  // frames the new output was heard ahead of the wall clock, still to take up
+    std::int64_t easeStartNs = 0;
     double floor = 0.0;  // the last position read
 
     std::mutex pendingLock;
@@ -208,6 +227,7 @@ void Player::Open(const std::string& path)
     p.feed.reset();
     p.playing = false;
     p.handover = false;
+    p.easeGap = 0.0;
     p.floor = 0.0;
     p.WallFrom(0.0, MonotonicNs());
     std::string reason;
@@ -254,6 +274,7 @@ void Player::Pause()
         return;
     p.playing = false;
     p.handover = false;
+    p.easeGap = 0.0;
     if (p.feed && !p.lost)
         p.floor = static_cast<double>(p.output->Pause());
     else
@@ -279,6 +300,7 @@ bool Player::Seek(int ms)
     if (p.feed)
         frame = std::min(frame, p.feed->Length());
     p.handover = false;
+    p.easeGap = 0.0;
     p.floor = static_cast<double>(frame);
     if (p.feed && !p.lost)
         p.output->Seek(frame);
