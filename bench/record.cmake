@@ -3,6 +3,8 @@
 # 60 fps (goal: record / draw >= 0.8); the rate and the file size at 30 fps.
 add_executable(record_bench ${CMAKE_CURRENT_SOURCE_DIR}/record/RecordBench.cpp)
 target_link_libraries(record_bench PRIVATE showhost)
+# Beside the player, where the recording module is looked for.
+set_target_properties(record_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 add_test(NAME bench.record
   COMMAND ${CMAKE_COMMAND} -E env SDL_AUDIODRIVER=dummy
           sh -c "mkdir -p '${CMAKE_BINARY_DIR}/bench-record' && exec '$<TARGET_FILE:record_bench>' '${CMAKE_BINARY_DIR}/show' '${CMAKE_BINARY_DIR}/bench-record'")

@@ -1,5 +1,6 @@
 // Video file writer: one FFmpeg muxer with a video and an audio stream, fed by
-// an encoding thread from a small queue of frames.
+// an encoding thread from a small queue of frames. Built as the player's
+// recording module; nothing else of the player links FFmpeg.
 #include "host/Recorder.h"
 
 extern "C" {
@@ -103,12 +104,27 @@ struct Job {
     std::vector<std::int16_t> pcm;
 };
 
+class FileRecorder final : public Recorder {
+public:
+    static std::unique_ptr<FileRecorder> Open(const std::string& path, int width, int height, int fps,
+                                              std::string* error);
+    int SampleRate() const override;
+    void AddFrame(const std::uint8_t* bgra, const std::int16_t* pcm, int samples) override;
+    bool Finish(std::string* error) override;
+
+    struct Impl;
+
+private:
+    FileRecorder();
+    std::unique_ptr<Impl> impl_;
+};
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
 // State
 
-struct Recorder::Impl {
+struct FileRecorder::Impl {
     const Format* format = nullptr;
     std::string path;
     std::string tempPath;
@@ -148,7 +164,7 @@ struct Recorder::Impl {
     void StopWorker();
 };
 
-Recorder::Impl::~Impl()
+FileRecorder::Impl::~Impl()
 {
     StopWorker();
     if (muxer) {
@@ -161,7 +177,7 @@ Recorder::Impl::~Impl()
         unlink(tempPath.c_str());
 }
 
-bool Recorder::Impl::Fail(const std::string& what)
+bool FileRecorder::Impl::Fail(const std::string& what)
 {
     std::lock_guard<std::mutex> guard(errorLock);
     if (error.empty())
@@ -173,7 +189,7 @@ bool Recorder::Impl::Fail(const std::string& what)
 // ---------------------------------------------------------------------------
 // Opening
 
-bool Recorder::Impl::OpenVideo(int fps)
+bool FileRecorder::Impl::OpenVideo(int fps)
 {
     const AVCodec* codec = avcodec_find_encoder_by_name(format->video);
     if (!codec)
@@ -235,7 +251,7 @@ bool Recorder::Impl::OpenVideo(int fps)
     return scaler ? true : Fail("cannot convert the pictures to YUV");
 }
 
-bool Recorder::Impl::OpenAudio()
+bool FileRecorder::Impl::OpenAudio()
 {
     const AVCodec* codec = avcodec_find_encoder_by_name(format->audio);
     if (!codec)
@@ -278,26 +294,16 @@ bool Recorder::Impl::OpenAudio()
     return status < 0 ? Fail(AvError(status)) : true;
 }
 
-std::string Recorder::CheckFormat(const std::string& path)
+FileRecorder::FileRecorder() : impl_(std::make_unique<Impl>()) {}
+
+std::unique_ptr<FileRecorder> FileRecorder::Open(const std::string& path, int width, int height, int fps,
+                                                 std::string* error)
 {
-    if (FindFormat(path))
-        return "";
-    return "cannot record to \"" + path + "\": the file name must end in .mp4, .mkv or .webm";
-}
-
-Recorder::Recorder() : impl_(std::make_unique<Impl>()) {}
-
-Recorder::~Recorder() = default;
-
-std::unique_ptr<Recorder> Recorder::Open(const std::string& path, int width, int height, int fps,
-                                         std::string* error)
-{
-    const std::string formatError = CheckFormat(path);
-    if (!formatError.empty()) {
-        *error = formatError;
+    if (!FindFormat(path)) {
+        *error = "cannot record to \"" + path + "\": the file name must end in .mp4, .mkv or .webm";
         return nullptr;
     }
-    std::unique_ptr<Recorder> recorder(new Recorder());
+    std::unique_ptr<FileRecorder> recorder(new FileRecorder());
     Impl& r = *recorder->impl_;
     r.format = FindFormat(path);
     r.path = path;
@@ -351,13 +357,13 @@ std::unique_ptr<Recorder> Recorder::Open(const std::string& path, int width, int
     return recorder;
 }
 
-int Recorder::SampleRate() const { return impl_->format->sampleRate; }
+int FileRecorder::SampleRate() const { return impl_->format->sampleRate; }
 
 // ---------------------------------------------------------------------------
 // Encoding (on the worker thread, then on Finish's for the flush)
 
 // Moves every packet the encoder has ready into the muxer.
-bool Recorder::Impl::WritePackets(Stream& s)
+bool FileRecorder::Impl::WritePackets(Stream& s)
 {
     for (;;) {
         int status = avcodec_receive_packet(s.codec, s.packet);
@@ -382,7 +388,7 @@ bool Recorder::Impl::WritePackets(Stream& s)
     }
 }
 
-bool Recorder::Impl::EncodeVideo(const std::uint8_t* bgra)
+bool FileRecorder::Impl::EncodeVideo(const std::uint8_t* bgra)
 {
     AVFrame* f = video.frame;
     int status = av_frame_make_writable(f);
@@ -410,7 +416,7 @@ bool Recorder::Impl::EncodeVideo(const std::uint8_t* bgra)
 }
 
 // Encodes the next `samples` pending samples as one audio frame.
-bool Recorder::Impl::EncodeAudio(std::size_t samples)
+bool FileRecorder::Impl::EncodeAudio(std::size_t samples)
 {
     AVFrame* f = audio.frame;
     int status = av_frame_make_writable(f);
@@ -429,7 +435,7 @@ bool Recorder::Impl::EncodeAudio(std::size_t samples)
     return WritePackets(audio);
 }
 
-bool Recorder::Impl::Encode(const Job& job)
+bool FileRecorder::Impl::Encode(const Job& job)
 {
     pendingAudio.erase(pendingAudio.begin(), pendingAudio.begin() + pendingStart * kChannels);
     pendingStart = 0;
@@ -442,7 +448,7 @@ bool Recorder::Impl::Encode(const Job& job)
 }
 
 // The rest of the audio as a last, shorter frame, then both encoders drained.
-bool Recorder::Impl::Flush()
+bool FileRecorder::Impl::Flush()
 {
     const std::size_t rest = pendingAudio.size() / kChannels - pendingStart;
     if (rest > 0) {
@@ -464,7 +470,7 @@ bool Recorder::Impl::Flush()
     return true;
 }
 
-void Recorder::Impl::Work()
+void FileRecorder::Impl::Work()
 {
     std::unique_lock<std::mutex> guard(lock);
     for (;;) {
@@ -484,7 +490,7 @@ void Recorder::Impl::Work()
     }
 }
 
-void Recorder::Impl::StopWorker()
+void FileRecorder::Impl::StopWorker()
 {
     if (!worker.joinable())
         return;
@@ -496,7 +502,7 @@ void Recorder::Impl::StopWorker()
     worker.join();
 }
 
-void Recorder::AddFrame(const std::uint8_t* bgra, const std::int16_t* pcm, int samples)
+void FileRecorder::AddFrame(const std::uint8_t* bgra, const std::int16_t* pcm, int samples)
 {
     Impl& r = *impl_;
     std::unique_lock<std::mutex> guard(r.lock);
@@ -512,7 +518,7 @@ void Recorder::AddFrame(const std::uint8_t* bgra, const std::int16_t* pcm, int s
     r.changed.notify_all();
 }
 
-bool Recorder::Finish(std::string* error)
+bool FileRecorder::Finish(std::string* error)
 {
     Impl& r = *impl_;
     r.StopWorker();
@@ -535,3 +541,8 @@ bool Recorder::Finish(std::string* error)
 }
 
 }  // namespace host
+
+host::Recorder* showplayer_open_recorder(const char* path, int width, int height, int fps, std::string* error)
+{
+    return host::FileRecorder::Open(path, width, height, fps, error).release();
+}

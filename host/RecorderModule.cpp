@@ -1,0 +1,53 @@
+// Finds and loads the recording module. It sits beside the player in the build
+// folder, and in lib/showplayer beside bin/ once installed.
+#include "host/Recorder.h"
+
+#include <dlfcn.h>
+#include <limits.h>
+#include <unistd.h>
+
+namespace host {
+
+namespace {
+
+constexpr const char* kModule = "showplayer-record.so";
+constexpr const char* kInstalledFolder = "/../lib/showplayer/";
+
+std::string PlayerFolder()
+{
+    char path[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0)
+        return ".";
+    const std::string exe(path, static_cast<std::size_t>(n));
+    const std::size_t slash = exe.rfind('/');
+    return slash == std::string::npos ? "." : exe.substr(0, slash);
+}
+
+}  // namespace
+
+std::unique_ptr<Recorder> Recorder::Open(const std::string& path, int width, int height, int fps,
+                                         std::string* error)
+{
+    const std::string folder = PlayerFolder();
+    std::string reason;
+    // Never closed: FFmpeg's libraries keep threads and handlers of their own
+    // until the process ends.
+    void* module = nullptr;
+    for (const std::string& candidate : {folder + "/" + kModule, folder + kInstalledFolder + kModule}) {
+        module = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (module)
+            break;
+        if (reason.empty() || access(candidate.c_str(), F_OK) == 0)
+            reason = dlerror();
+    }
+    using OpenFunction = decltype(&showplayer_open_recorder);
+    auto open = module ? reinterpret_cast<OpenFunction>(dlsym(module, "showplayer_open_recorder")) : nullptr;
+    if (!open) {
+        *error = "cannot record: the recording module cannot be loaded (" + (module ? std::string(dlerror()) : reason) + ")";
+        return nullptr;
+    }
+    return std::unique_ptr<Recorder>(open(path.c_str(), width, height, fps, error));
+}
+
+}  // namespace host
