@@ -224,8 +224,11 @@ inline int ReadInteger(pTHX_ HV* hash, const char* key)
 // NOTE: the text readers below hand out a mortal copy, never the hash value's
 // own buffer: a later reader can run script code (an overloaded or tied
 // value, a warning handler) that deletes or changes the value, and the text
-// must outlive that. Copying a plain string shares its buffer until either
-// side changes, so a large picture string costs no copy.
+// must outlive that. The copy shares a plain string's buffer the way a Perl
+// assignment does (copy on write: whichever side changes first gets its own
+// buffer), so a large picture string costs no copy. Outside the core the
+// runtime leaves that to the caller's flags; the glue never writes into a copy.
+constexpr U32 kShareCopy = SV_NOSTEAL | SV_COW_SHARED_HASH_KEYS | SV_COW_OTHER_PVS;
 
 // String reader: only plain strings (SVt_PV); numbers, strings since used as
 // numbers, undef and references give null, as does an absent key. The text
@@ -237,7 +240,7 @@ inline const char* ReadString(pTHX_ HV* hash, const char* key)
     // type; it is a reference now, not text.
     if (!value || SvTYPE(value) != SVt_PV || !SvOK(value) || SvROK(value))
         return nullptr;
-    return SvPV_nolen(sv_mortalcopy_flags(value, SV_NOSTEAL));
+    return SvPV_nolen(sv_mortalcopy_flags(value, kShareCopy));
 }
 
 // Raw bytes of any value, in its string form; null for an absent key. A
@@ -254,7 +257,7 @@ inline const char* ReadBytes(pTHX_ HV* hash, const char* key, STRLEN* length)
     // The string form, computed once: get-magic and overloading run here.
     const char* bytes = SvPV(value, *length);
     SV* copy = SvPOK(value) && !SvMAGICAL(value) && !SvROK(value)
-                   ? sv_mortalcopy_flags(value, SV_NOSTEAL)
+                   ? sv_mortalcopy_flags(value, kShareCopy)
                    : newSVpvn_flags(bytes, *length, SVs_TEMP | (SvUTF8(value) ? SVf_UTF8 : 0));
     if (SvUTF8(copy))
         sv_utf8_downgrade(copy, TRUE);
