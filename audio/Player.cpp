@@ -78,9 +78,22 @@ struct Player::Impl {
             if (!output->Lost(&frame, &ns, &why))
                 return;
             lost = true;
+            const std::int64_t now = MonotonicNs();
+            if (!handover) {
+                // The last frame the output played, less what the clock had
+                // still to take up after a reconnect, goes on at wall pace
+                // from when it was heard; never behind what the clock showed.
+                if (easeGap != 0.0)
+                    frame -= easeGap * std::max(0.0, 1.0 - static_cast<double>(ns - easeStartNs) / kEaseNs);
+                WallFrom(frame, playing ? ns : now);
+                if (playing && silent.Read(now) < floor)
+                    WallFrom(floor, now);
+            }
+            // While a new output was being handed over, the clock already ran
+            // on the wall: it just goes on. (The output's last frame is then
+            // the one planned at the hand-over, with the time it was planned.)
             handover = false;
             easeGap = 0.0;
-            WallFrom(std::max(frame, floor), playing ? ns : MonotonicNs());
             output->Attach(nullptr);
             std::fprintf(stderr, "music: sound lost (%s); the show goes on without sound\n", why.c_str());
             if (output->Reconnects()) {
