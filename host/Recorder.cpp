@@ -299,13 +299,14 @@ FileRecorder::FileRecorder() : impl_(std::make_unique<Impl>()) {}
 std::unique_ptr<FileRecorder> FileRecorder::Open(const std::string& path, int width, int height, int fps,
                                                  std::string* error)
 {
-    if (!FindFormat(path)) {
+    const Format* format = FindFormat(path);
+    if (!format) {
         *error = "cannot record to \"" + path + "\": the file name must end in .mp4, .mkv or .webm";
         return nullptr;
     }
     std::unique_ptr<FileRecorder> recorder(new FileRecorder());
     Impl& r = *recorder->impl_;
-    r.format = FindFormat(path);
+    r.format = format;
     r.path = path;
     r.width = width;
     r.height = height;
