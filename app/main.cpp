@@ -1,10 +1,10 @@
 // Entry point: read the options, then run the video, sound and script stages
 // against the one show context.
 #include "host/Options.h"
-#include "host/Recording.h"
+#include "record/Recording.h"
 #include "host/ScriptHost.h"
 #include "host/Stages.h"
-#include "host/Watch.h"
+#include "watch/Watch.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -31,10 +31,10 @@ int main(int argc, char** argv, char** env)
 
     // A recording opens its file first: a path it cannot write or a format
     // it does not know ends the player before anything else happens.
-    std::unique_ptr<host::Recording> recording;
+    std::unique_ptr<record::Recording> recording;
     if (!settings.recordPath.empty()) {
         std::string error;
-        recording = host::Recording::Open(settings, &error);
+        recording = record::Recording::Open(settings, &error);
         if (!recording) {
             std::fprintf(stderr, "showplayer: %s\n", error.c_str());
             return 1;
@@ -60,7 +60,7 @@ int main(int argc, char** argv, char** env)
         host::ScriptRuntime runtime(&argc, &argv, &env);
         host::RunRules rules;
         rules.beforeProcessExit = host::CloseStages;
-        result = settings.watch ? host::RunWatching(context, kMusicFile) : host::RunScript(context, rules).status;
+        result = settings.watch ? watch::RunWatching(context, kMusicFile) : host::RunScript(context, rules).status;
     }
 
     // The effect objects went with the run.

@@ -2,7 +2,7 @@
 # drawn without read-back or encoding, side by side in one process, at 30 and
 # 60 fps (goal: record / draw >= 0.8); the rate and the file size at 30 fps.
 add_executable(record_bench ${CMAKE_CURRENT_SOURCE_DIR}/record/RecordBench.cpp)
-target_link_libraries(record_bench PRIVATE showhost)
+target_link_libraries(record_bench PRIVATE showrecording)
 # Beside the player, where the recording module is looked for.
 set_target_properties(record_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 add_test(NAME bench.record

@@ -1,5 +1,5 @@
 // Window-less OpenGL: EGL surfaceless pbuffer context and frame read-back.
-#include "host/Offscreen.h"
+#include "record/Offscreen.h"
 
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
@@ -8,7 +8,7 @@
 
 #include <vector>
 
-namespace host {
+namespace record {
 
 namespace {
 
@@ -191,4 +191,4 @@ const std::uint8_t* Offscreen::Drain()
     return last < 0 ? nullptr : Map(last);
 }
 
-}  // namespace host
+}  // namespace record

@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-namespace host {
+namespace record {
 
 class Offscreen {
 public:
@@ -42,4 +42,4 @@ private:
     int width_ = 0, height_ = 0;
 };
 
-}  // namespace host
+}  // namespace record

@@ -1,9 +1,9 @@
 // Recording progress line.
-#include "host/Progress.h"
+#include "record/Progress.h"
 
 #include <string>
 
-namespace host {
+namespace record {
 
 namespace {
 
@@ -63,4 +63,4 @@ void Progress::Print(std::int64_t frames, bool last)
     std::fflush(out_);
 }
 
-}  // namespace host
+}  // namespace record

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 
-namespace host {
+namespace record {
 
 class Progress {
 public:
@@ -32,4 +32,4 @@ private:
     Clock::time_point lastPrint_;
 };
 
-}  // namespace host
+}  // namespace record

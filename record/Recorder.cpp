@@ -1,7 +1,7 @@
 // Video file writer: one FFmpeg muxer with a video and an audio stream, fed by
 // an encoding thread from a small queue of frames. Built as the player's
 // recording module; nothing else of the player links FFmpeg.
-#include "host/Recorder.h"
+#include "record/Recorder.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -27,7 +27,7 @@ extern "C" {
 #include <thread>
 #include <vector>
 
-namespace host {
+namespace record {
 
 // ---------------------------------------------------------------------------
 // Formats and tuning
@@ -541,9 +541,9 @@ bool FileRecorder::Finish(std::string* error)
     return true;
 }
 
-}  // namespace host
+}  // namespace record
 
-host::Recorder* showplayer_open_recorder(const char* path, int width, int height, int fps, std::string* error)
+record::Recorder* showplayer_open_recorder(const char* path, int width, int height, int fps, std::string* error)
 {
-    return host::FileRecorder::Open(path, width, height, fps, error).release();
+    return record::FileRecorder::Open(path, width, height, fps, error).release();
 }

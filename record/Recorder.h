@@ -15,7 +15,7 @@
 #include <memory>
 #include <string>
 
-namespace host {
+namespace record {
 
 class Recorder {
 public:
@@ -41,9 +41,9 @@ public:
     virtual bool Finish(std::string* error) = 0;
 };
 
-}  // namespace host
+}  // namespace record
 
 // The module's one entry point, found by name: Recorder::Open's work, with
 // the same contract.
-extern "C" host::Recorder* showplayer_open_recorder(const char* path, int width, int height, int fps,
+extern "C" record::Recorder* showplayer_open_recorder(const char* path, int width, int height, int fps,
                                                     std::string* error);

@@ -1,12 +1,12 @@
 // Finds and loads the recording module. It sits beside the player in the build
 // folder, and in lib/showplayer beside bin/ once installed.
-#include "host/Recorder.h"
+#include "record/Recorder.h"
 
 #include <dlfcn.h>
 #include <limits.h>
 #include <unistd.h>
 
-namespace host {
+namespace record {
 
 namespace {
 
@@ -50,4 +50,4 @@ std::unique_ptr<Recorder> Recorder::Open(const std::string& path, int width, int
     return std::unique_ptr<Recorder>(open(path.c_str(), width, height, fps, error));
 }
 
-}  // namespace host
+}  // namespace record

@@ -1,15 +1,15 @@
 // Recording mode: virtual clock, window-less frames, encoder, progress, and
 // the ways a recording ends (main returns, the music or the duration runs
 // out, an error, Ctrl-C), each with a complete file.
-#include "host/Recording.h"
+#include "record/Recording.h"
 
-#include "host/Offscreen.h"
-#include "host/Progress.h"
-#include "host/Recorder.h"
+#include "record/Offscreen.h"
+#include "record/Progress.h"
+#include "record/Recorder.h"
 #include "host/ScriptHost.h"
 
 #include "audio/Decoder.h"
-#include "audio/VirtualClock.h"
+#include "record/VirtualClock.h"
 
 #include <GL/gl.h>
 #include <sys/time.h>
@@ -22,7 +22,7 @@
 #include <cstdio>
 #include <vector>
 
-namespace host {
+namespace record {
 
 namespace {
 
@@ -56,11 +56,11 @@ std::uint32_t WallNowMs()
 }  // namespace
 
 struct Recording::Impl {
-    Settings settings;
+    host::Settings settings;
     Output output = Output::File;
     std::unique_ptr<Recorder> recorder;
     std::unique_ptr<Offscreen> video;
-    std::unique_ptr<music::VirtualClock> clock;
+    std::unique_ptr<VirtualClock> clock;
     std::unique_ptr<Progress> progress;
     std::int64_t frameCap = 0;  // 0: no --duration
     std::uint32_t wallStart = 0;
@@ -82,7 +82,7 @@ public:
     {
         // The last frame is in: end the script here, as an `exit 0` would.
         if (recording_.Swap())
-            StopScript(&context_);
+            host::StopScript(&context_);
     }
     bool PumpEvents() override { return false; }
     bool KeyDown(show::Key) override { return false; }
@@ -110,7 +110,7 @@ Recording::~Recording()
     impl_->video.reset();
 }
 
-std::unique_ptr<Recording> Recording::Open(const Settings& settings, std::string* error, Output output)
+std::unique_ptr<Recording> Recording::Open(const host::Settings& settings, std::string* error, Output output)
 {
     std::unique_ptr<Recording> recording(new Recording());
     Impl& r = *recording->impl_;
@@ -136,7 +136,7 @@ void Recording::Impl::OpenMusic(const std::string& path)
     if (!decoder)
         std::fprintf(stderr, "music: cannot play \"%s\": %s; the show runs on a silent clock\n", path.c_str(),
                      reason.c_str());
-    clock = std::make_unique<music::VirtualClock>(std::move(decoder), SampleRate(), settings.fps);
+    clock = std::make_unique<VirtualClock>(std::move(decoder), SampleRate(), settings.fps);
 
     // The expected length: the music played through, or the duration.
     std::int64_t total = frameCap;
@@ -165,19 +165,19 @@ int Recording::Run(show::Context& context, const std::string& musicFile)
     context.windowReady = 1;
     context.clock = r.clock.get();
     context.frontEnd = std::make_unique<FrontEnd>(*this, context);
-    context.interruptHook = StopScript;
+    context.interruptHook = host::StopScript;
     context.interruptData = &context;
     signalContext = &context;
 
     // Every way the script ends comes back here, so the file is completed:
     // an exit runs END blocks as a return does, an error is reported.
-    RunRules rules;
+    host::RunRules rules;
     rules.exitEndsProcess = false;
     rules.reportErrors = true;
-    const RunResult run = RunScript(context, rules);
+    const host::RunResult run = host::RunScript(context, rules);
     signalContext = nullptr;
 
-    int status = run.end == RunEnd::Failed ? 1 : run.status;
+    int status = run.end == host::RunEnd::Failed ? 1 : run.status;
     if (endingSignal != 0)
         status = 128 + endingSignal;
     if (!Finish(&error)) {
@@ -220,4 +220,4 @@ bool Recording::Finish(std::string* error)
     return ok;
 }
 
-}  // namespace host
+}  // namespace record

@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-namespace host {
+namespace record {
 
 class Recording {
 public:
@@ -22,7 +22,7 @@ public:
     // Opens the video file (under its temporary name) before anything else,
     // so that a path or name the recorder cannot use ends the player at once.
     // Null with a one-line reason.
-    static std::unique_ptr<Recording> Open(const Settings& settings, std::string* error,
+    static std::unique_ptr<Recording> Open(const host::Settings& settings, std::string* error,
                                            Output output = Output::File);
     // An unfinished recording leaves no file behind.
     ~Recording();
@@ -45,4 +45,4 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace host
+}  // namespace record

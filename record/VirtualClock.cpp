@@ -1,9 +1,9 @@
 // The recording clock: frame-stepped music position and the samples heard.
-#include "audio/VirtualClock.h"
+#include "record/VirtualClock.h"
 
 #include <algorithm>
 
-namespace music {
+namespace record {
 
 namespace {
 
@@ -12,7 +12,7 @@ constexpr std::int64_t kTicksPerFrame = 1000;  // a tick is 1 / (1000 * fps) s
 
 }  // namespace
 
-VirtualClock::VirtualClock(std::unique_ptr<Decoder> decoder, int rate, int fps)
+VirtualClock::VirtualClock(std::unique_ptr<music::Decoder> decoder, int rate, int fps)
     : decoder_(std::move(decoder)), rate_(rate), fps_(fps)
 {
     if (decoder_)
@@ -53,4 +53,4 @@ void VirtualClock::Advance(std::vector<std::int16_t>* pcm)
     ++frame_;
 }
 
-}  // namespace music
+}  // namespace record

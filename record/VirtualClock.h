@@ -14,14 +14,14 @@
 #include <memory>
 #include <vector>
 
-namespace music {
+namespace record {
 
-class VirtualClock : public ShowClock {
+class VirtualClock : public music::ShowClock {
 public:
     // rate: samples per second of the audio track (the decoder's output rate).
     // A null decoder gives a silent clock: it still runs and seeks, and never
     // reaches an end.
-    VirtualClock(std::unique_ptr<Decoder> decoder, int rate, int fps);
+    VirtualClock(std::unique_ptr<music::Decoder> decoder, int rate, int fps);
 
     void Start() override { playing_ = true; }
     void Pause() override { playing_ = false; }
@@ -42,7 +42,7 @@ public:
     bool Ended() const { return decoder_ && ticks_ >= endTicks_; }
 
 private:
-    std::unique_ptr<Decoder> decoder_;
+    std::unique_ptr<music::Decoder> decoder_;
     std::int64_t rate_;
     std::int64_t fps_;
     std::int64_t frame_ = 0;
@@ -51,4 +51,4 @@ private:
     bool playing_ = false;
 };
 
-}  // namespace music
+}  // namespace record

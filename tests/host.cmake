@@ -1,6 +1,6 @@
 # Start-up: options, stages, script host.
 add_executable(host_tests ${CMAKE_CURRENT_SOURCE_DIR}/host/OptionsTest.cpp ${CMAKE_CURRENT_SOURCE_DIR}/host/StartupTest.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/host/ScriptHostTest.cpp ${CMAKE_CURRENT_SOURCE_DIR}/host/WatcherTest.cpp)
+  ${CMAKE_CURRENT_SOURCE_DIR}/host/ScriptHostTest.cpp)
 target_link_libraries(host_tests PRIVATE showhost testsupport scene3ds GTest::gtest_main)
 add_test(NAME host.options COMMAND host_tests --gtest_filter=Options*)
 add_test(NAME host.runs COMMAND host_tests --gtest_filter=ScriptHostRuns.*)
@@ -9,5 +9,3 @@ foreach(group StartupStages StartupScript)
   add_test(NAME host.${group} COMMAND host_tests --gtest_filter=${group}.*)
   set_tests_properties(host.${group} PROPERTIES LABELS script)
 endforeach()
-add_test(NAME host.watcher COMMAND host_tests --gtest_filter=Watcher.*)
-set_tests_properties(host.watcher PROPERTIES LABELS unit)

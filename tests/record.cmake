@@ -4,7 +4,7 @@ find_program(FFMPEG ffmpeg REQUIRED)
 find_program(FFPROBE ffprobe REQUIRED)
 
 add_executable(record_clock_tests ${CMAKE_CURRENT_SOURCE_DIR}/record/VirtualClockTest.cpp)
-target_link_libraries(record_clock_tests PRIVATE showaudio testsupport GTest::gtest_main)
+target_link_libraries(record_clock_tests PRIVATE showrecording testsupport GTest::gtest_main)
 add_dependencies(record_clock_tests fixtures)
 add_test(NAME record.clock COMMAND record_clock_tests)
 set_tests_properties(record.clock PROPERTIES LABELS unit)
@@ -20,6 +20,6 @@ endforeach()
 # The window-less context against the player's window, in one process.
 add_executable(record_windowless_tests ${CMAKE_CURRENT_SOURCE_DIR}/record/WindowlessTest.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/model/ModelScenes.cpp)
-target_link_libraries(record_windowless_tests PRIVATE showhost testsupport scene3ds GTest::gtest_main)
+target_link_libraries(record_windowless_tests PRIVATE showrecording testsupport scene3ds GTest::gtest_main)
 add_test(NAME record.windowless COMMAND record_windowless_tests)
 set_tests_properties(record.windowless PROPERTIES LABELS render)

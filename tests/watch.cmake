@@ -15,3 +15,9 @@ foreach(group EachSave ErrorScreen OldScripts:F1)
     COMMAND ${CMAKE_SOURCE_DIR}/scripts/with-xvfb --screen 800x600x24 $<TARGET_FILE:watch_tests> --gtest_filter=${filter})
   set_tests_properties(watch.${name} PROPERTIES LABELS script TIMEOUT 120)
 endforeach()
+
+# The folder watcher alone, on real folders.
+add_executable(watcher_tests ${CMAKE_CURRENT_SOURCE_DIR}/watch/WatcherTest.cpp)
+target_link_libraries(watcher_tests PRIVATE showwatch testsupport GTest::gtest_main)
+add_test(NAME watch.watcher COMMAND watcher_tests)
+set_tests_properties(watch.watcher PROPERTIES LABELS unit)

@@ -1,17 +1,17 @@
 // Watch mode: the show runs again whenever a file of its folder changes, and
 // an error shows in the window until the next change.
-#include "host/Watch.h"
+#include "watch/Watch.h"
 
 #include "host/LiveFrontEnd.h"
 #include "host/ScriptHost.h"
-#include "host/Watcher.h"
+#include "watch/Watcher.h"
 #include "render/TextPainter.h"
 
 #include <SDL.h>
 #include <chrono>
 #include <cstdio>
 
-namespace host {
+namespace watch {
 
 namespace {
 
@@ -25,7 +25,7 @@ constexpr std::chrono::milliseconds kRateWindow{500};
 // Live play plus the author's overlay: F1 switches it on and off (the key is
 // the player's own; scripts test only their four keys), and it is drawn over
 // each frame just before it is shown.
-class WatchFrontEnd : public LiveFrontEnd {
+class WatchFrontEnd : public host::LiveFrontEnd {
 public:
     WatchFrontEnd(show::Context& context, render::TextPainter& painter) : context_(context), painter_(painter) {}
 
@@ -34,7 +34,7 @@ public:
         CountFrame();
         if (overlay_)
             painter_.DrawOverlay(OverlayText(), context_.width, context_.height);
-        LiveFrontEnd::SwapBuffers();
+        host::LiveFrontEnd::SwapBuffers();
     }
 
     void SetReloads(int reloads) { reloads_ = reloads; }
@@ -143,21 +143,21 @@ int RunWatching(show::Context& context, const char* musicFile)
     std::unique_ptr<show::FrontEnd> live = std::move(context.frontEnd);
     auto* frontEnd = new WatchFrontEnd(context, painter);
     context.frontEnd.reset(frontEnd);
-    context.interruptHook = StopScript;
+    context.interruptHook = host::StopScript;
     context.interruptData = &context;
 
-    RunRules rules;
+    host::RunRules rules;
     rules.exitEndsProcess = false;
     rules.reportErrors = true;
     int status = 0;
     for (int reloads = 0;; ++reloads) {
         frontEnd->SetReloads(reloads);
-        const RunResult run = RunScript(context, rules);
-        if (run.end == RunEnd::Stopped) {
+        const host::RunResult run = host::RunScript(context, rules);
+        if (run.end == host::RunEnd::Stopped) {
             TakeChange(context, watch, musicFile);
             continue;
         }
-        if (run.end == RunEnd::Failed) {
+        if (run.end == host::RunEnd::Failed) {
             status = ShowError(context, watch, *frontEnd, painter, run.error, musicFile);
             if (status < 0)
                 continue;
@@ -174,4 +174,4 @@ int RunWatching(show::Context& context, const char* musicFile)
     return status;
 }
 
-}  // namespace host
+}  // namespace watch

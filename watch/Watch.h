@@ -4,7 +4,7 @@
 
 #include "bindings/Context.h"
 
-namespace host {
+namespace watch {
 
 // Runs "main.pl" against context again after every change to the show folder
 // (the working directory) until the show ends: main returns or the script
@@ -14,4 +14,4 @@ namespace host {
 // changes.
 int RunWatching(show::Context& context, const char* musicFile);
 
-}  // namespace host
+}  // namespace watch

@@ -1,6 +1,6 @@
 // Follows a show folder with inotify and tells, once per burst of events, that
 // its files changed.
-#include "host/Watcher.h"
+#include "watch/Watcher.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -13,7 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace host {
+namespace watch {
 
 namespace {
 
@@ -288,4 +288,4 @@ bool BackgroundWatch::Take(FolderChange* change)
     return true;
 }
 
-}  // namespace host
+}  // namespace watch

@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-namespace host {
+namespace watch {
 
 // What one burst of file events touched.
 struct FolderChange {
@@ -103,4 +103,4 @@ private:
     std::atomic<bool> music_{false};
 };
 
-}  // namespace host
+}  // namespace watch

@@ -5,7 +5,7 @@
 // the CPU time per frame of each and the file size.
 //
 //   record_bench SHOW_DIR OUT_DIR [SECONDS [ROUNDS]]
-#include "host/Recording.h"
+#include "record/Recording.h"
 #include "host/ScriptHost.h"
 
 #include <limits.h>
@@ -39,13 +39,13 @@ double CpuSeconds()
 }
 
 // One recording (or drawing only) of the show in the working directory.
-Timing RunOnce(const host::Settings& settings, host::Recording::Output output)
+Timing RunOnce(const host::Settings& settings, record::Recording::Output output)
 {
     std::string error;
     show::Context context;
     const double cpu0 = CpuSeconds();
     const auto wall0 = std::chrono::steady_clock::now();
-    auto recording = host::Recording::Open(settings, &error, output);
+    auto recording = record::Recording::Open(settings, &error, output);
     if (!recording || recording->Run(context, "derure.mp3") != 0) {
         std::fprintf(stderr, "record_bench: the run failed: %s\n", error.c_str());
         std::exit(1);
@@ -102,11 +102,11 @@ int main(int argc, char** argv, char** env)
         for (int round = 0; round < rounds; ++round) {
             Timing record, draw;
             if (round % 2 == 0) {
-                record = RunOnce(settings, host::Recording::Output::File);
-                draw = RunOnce(settings, host::Recording::Output::None);
+                record = RunOnce(settings, record::Recording::Output::File);
+                draw = RunOnce(settings, record::Recording::Output::None);
             } else {
-                draw = RunOnce(settings, host::Recording::Output::None);
-                record = RunOnce(settings, host::Recording::Output::File);
+                draw = RunOnce(settings, record::Recording::Output::None);
+                record = RunOnce(settings, record::Recording::Output::File);
             }
             recordFps.push_back(frames / record.wall);
             drawFps.push_back(frames / draw.wall);

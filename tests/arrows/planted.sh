@@ -20,6 +20,17 @@ cases=(
   'effects/Model.cpp|#include "audio/Music.h"|fail'
   'bindings/Glue.h|#include "host/ScriptHost.h"|fail'
   'render/Texture.cpp|#include "tests/support/GlWindow.h"|fail'
+  'host/Video.cpp|#include "record/Offscreen.h"|fail'
+  'watch/Watch.cpp|#include "record/Recording.h"|fail'
+  'record/Recording.cpp|#include "app/Main.h"|fail'
+  'sync/Track.cpp|#include "audio/Clock.h"|fail'
+  'host/Sound.cpp|#include <libavcodec/avcodec.h>|fail'
+  'render/Picture.cpp|#include <EGL/egl.h>|fail'
+  'host/Options.cpp|#include <sys/inotify.h>|fail'
+  'app/main.cpp|#include "watch/Watch.h"|pass'
+  'record/Recorder.cpp|#include <libavformat/avformat.h>|pass'
+  'watch/Watcher.cpp|#include <sys/inotify.h>|pass'
+  'bindings/SyncGlue.cpp|#include "sync/Tracks.h"|pass'
   'host/main.cpp|#include "audio/Music.h"|pass'
   'host/Video.cpp|#include "render/Renderer.h"|pass'
   'bindings/OpenGLGlue.cpp|#include "audio/Music.h"|pass'
@@ -34,7 +45,7 @@ for row in "${cases[@]}"; do
   IFS='|' read -r file include verdict <<<"$row"
   tree=$work/tree
   rm -rf "$tree"
-  mkdir -p "$tree"/{host,bindings,effects,render,audio,tests,tools}
+  mkdir -p "$tree"/{app,host,record,watch,sync,bindings,effects,render,audio,tests,tools}
   mkdir -p "$tree/$(dirname "$file")"
   printf '// planted\n%s\n' "$include" >"$tree/$file"
   output=$("$check" "$tree" 2>&1)

@@ -1,6 +1,6 @@
 // The recording clock: positions at whole frames, sample counts, the music it yields against a straight
 // decode, and the end.
-#include "audio/VirtualClock.h"
+#include "record/VirtualClock.h"
 #include "tests/support/Player.h"
 
 #include <gtest/gtest.h>
@@ -42,7 +42,7 @@ TEST(VirtualClock, FramesAndSamplesAtEveryRate)
 {
     for (int fps : {1, 7, 24, 25, 30, 60, 240}) {
         for (int rate : {44100, 48000}) {
-            music::VirtualClock clock(nullptr, rate, fps);
+            record::VirtualClock clock(nullptr, rate, fps);
             std::vector<std::int16_t> pcm;
             std::int64_t samples = 0;
             const int late = 3;  // frames drawn before the music starts
@@ -65,7 +65,7 @@ TEST(VirtualClock, SamplesAreTheMusicFromThePosition)
     const std::pair<int, int> cases[] = {{24, -1}, {60, -1}, {24, 3333}, {60, 1001}};  // fps, seek (ms) or -1
     for (const auto& [fps, seekMs] : cases) {
         SCOPED_TRACE(std::to_string(fps) + " fps, seek to " + std::to_string(seekMs));
-        music::VirtualClock clock(OpenMusic(), kRate, fps);
+        record::VirtualClock clock(OpenMusic(), kRate, fps);
         std::vector<std::int16_t> pcm, heard;
         clock.Advance(&pcm);
         EXPECT_TRUE(Silent(pcm));
@@ -94,7 +94,7 @@ TEST(VirtualClock, SamplesAreTheMusicFromThePosition)
 // The music ends at its length, silent after; a seek back starts it again. A silent clock never ends.
 TEST(VirtualClock, EndOfTheMusic)
 {
-    music::VirtualClock clock(OpenMusic(), kRate, 25);
+    record::VirtualClock clock(OpenMusic(), kRate, 25);
     const int length = clock.Length();
     ASSERT_GT(length, 9000);
     EXPECT_TRUE(clock.Seek(length - 100));
@@ -111,7 +111,7 @@ TEST(VirtualClock, EndOfTheMusic)
     EXPECT_TRUE(clock.Seek(0));
     EXPECT_FALSE(clock.Ended());
 
-    music::VirtualClock silent(nullptr, kRate, 25);
+    record::VirtualClock silent(nullptr, kRate, 25);
     silent.Start();
     EXPECT_EQ(silent.Length(), -1);
     EXPECT_TRUE(silent.Seek(1 << 30));

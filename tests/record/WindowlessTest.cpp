@@ -1,5 +1,5 @@
 // The window-less context that recordings draw into gives the player's window's pictures, pixel for pixel.
-#include "host/Offscreen.h"
+#include "record/Offscreen.h"
 #include "host/Stages.h"
 
 #include "effects/BalTrap.h"
@@ -78,7 +78,7 @@ TEST(Windowless, DrawsWhatThePlayersWindowDraws)
     std::vector<unsigned char> recorded;
     std::thread([&] {
         std::string error;
-        auto offscreen = host::Offscreen::Create(kWidth, kHeight, &error);
+        auto offscreen = record::Offscreen::Create(kWidth, kHeight, &error);
         ASSERT_TRUE(offscreen) << error;
         DrawFrame(scene);
         EXPECT_EQ(offscreen->Capture(), nullptr);  // one frame behind: nothing yet

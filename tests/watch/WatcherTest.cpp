@@ -1,7 +1,7 @@
 // The folder watcher on real files with real inotify: every way an editor
 // saves is one change, editors' side files are none, and the music is told
 // apart from the rest.
-#include "host/Watcher.h"
+#include "watch/Watcher.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -26,10 +26,10 @@ struct Count {
 };
 
 // The changes reported until the folder has been silent for kSilenceMs.
-Count Changes(host::Watcher& watcher)
+Count Changes(watch::Watcher& watcher)
 {
     Count count;
-    host::FolderChange change;
+    watch::FolderChange change;
     while (watcher.Wait(kSilenceMs, &change)) {
         ++count.changes;
         count.music = count.music || change.music;
@@ -102,7 +102,7 @@ TEST(Watcher, EachSaveIsOneChange)
         dir.Write("main.pl", "sub main { 1 }");
         dir.Write("derure.mp3", "mp3");
         dir.Write("pics/a.png", "old");
-        host::Watcher watcher;
+        watch::Watcher watcher;
         std::string error;
         ASSERT_TRUE(watcher.Start(dir.path(), "derure.mp3", &error)) << error;
         c.save(dir);
@@ -120,7 +120,7 @@ TEST(Watcher, FollowsFoldersAsTheyMove)
     dir.Write("main.pl", "sub main { 1 }");
     dir.Write("pics/a.png", "old");
     dir.Write(".git/HEAD", "x");
-    host::Watcher watcher;
+    watch::Watcher watcher;
     std::string error;
     ASSERT_TRUE(watcher.Start(dir.path(), "derure.mp3", &error)) << error;
     EXPECT_EQ(watcher.FolderCount(), 2u);
@@ -144,11 +144,11 @@ TEST(Watcher, BackgroundWatchReportsAndMerges)
     TempDir dir;
     dir.Write("main.pl", "sub main { 1 }");
     std::atomic<int> calls{0};
-    host::BackgroundWatch watch;
+    watch::BackgroundWatch watch;
     std::string error;
     ASSERT_TRUE(watch.Start(dir.path(), "derure.mp3", [&] { ++calls; }, &error)) << error;
 
-    host::FolderChange change;
+    watch::FolderChange change;
     EXPECT_FALSE(watch.Take(&change));
     dir.Write("derure.mp3", "mp3");
     std::this_thread::sleep_for(std::chrono::milliseconds(kSilenceMs));
