@@ -4,6 +4,7 @@
 #include "record/Recording.h"
 #include "host/ScriptHost.h"
 #include "host/Stages.h"
+#include "host/Usage.h"
 #include "watch/Watch.h"
 
 #include <cstdio>
@@ -12,6 +13,15 @@
 namespace {
 
 constexpr const char* kMusicFile = "derure.mp3";
+
+// Before the live run ends the process for a script error: the stages close,
+// and a folder without main.pl gets a line after Perl's own that says where
+// shows are.
+void CloseBeforeExit(show::Context& context)
+{
+    host::CloseStages(context);
+    host::PrintShowFolderHint(stderr);
+}
 
 }  // namespace
 
@@ -23,6 +33,12 @@ int main(int argc, char** argv, char** env)
 
     const host::Settings settings =
         host::ParseOptions(argc, argv, std::getenv("POSIXLY_CORRECT") != nullptr, stderr);
+
+    // Asked about the player itself: answer and end, before any window.
+    if (settings.help || settings.version) {
+        settings.help ? host::PrintUsage(stdout) : host::PrintVersion(stdout);
+        return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
+    }
 
     if (!settings.error.empty()) {
         std::fprintf(stderr, "showplayer: %s\n", settings.error.c_str());
@@ -59,7 +75,7 @@ int main(int argc, char** argv, char** env)
         host::RestoreTerminationSignals();
         host::ScriptRuntime runtime(&argc, &argv, &env);
         host::RunRules rules;
-        rules.beforeProcessExit = host::CloseStages;
+        rules.beforeProcessExit = CloseBeforeExit;
         result = settings.watch ? watch::RunWatching(context, kMusicFile) : host::RunScript(context, rules).status;
     }
 

@@ -73,7 +73,7 @@ void SetError(Settings& settings, const std::string& message)
         settings.error = message;
 }
 
-const char* const kLongOptions[] = {"watch", "record", "fps", "duration"};
+const char* const kLongOptions[] = {"help", "version", "watch", "record", "fps", "duration"};
 
 std::string LongName(const char* word)
 {
@@ -101,11 +101,16 @@ void ApplyLong(Settings& settings, int argc, char* const* argv, int* i, std::FIL
     (void)err;
     const std::string name = LongName(argv[*i]);
     const char* equals = std::strchr(argv[*i] + 2, '=');
-    if (name == "watch") {
+    // Switches: no value.
+    bool* const flag = name == "watch" ? &settings.watch
+                       : name == "help" ? &settings.help
+                       : name == "version" ? &settings.version
+                                           : nullptr;
+    if (flag) {
         if (equals)
-            SetError(settings, "option '--watch' takes no value");
+            SetError(settings, "option '--" + name + "' takes no value");
         else
-            settings.watch = true;
+            *flag = true;
         return;
     }
     const char* value = nullptr;

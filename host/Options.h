@@ -23,6 +23,10 @@ struct Settings {
     int fps = 60;              // --fps N, 1 to 240
     double duration = 0.0;     // --duration SECONDS; 0: no cap
 
+    // --help, --version: print and end before anything opens.
+    bool help = false;
+    bool version = false;
+
     // A long option with a value the player cannot use: one line, and the
     // player ends with status 1 before it opens anything.
     std::string error;
@@ -34,7 +38,7 @@ struct Settings {
 // argument taken from the rest of the word or from the next word. Unknown
 // letters and missing arguments print their diagnostic on err and are ignored.
 //
-// Long options ("--watch", "--record FILE", "--fps N", "--duration SECONDS",
+// Long options ("--help", "--version", "--watch", "--record FILE", "--fps N", "--duration SECONDS",
 // the value also as "--name=value") are words of their own and follow the
 // same rules of order. An unknown long option is reported and ignored like an
 // unknown letter; a bad value sets Settings::error.
