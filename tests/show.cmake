@@ -17,3 +17,9 @@ set_tests_properties(show.install PROPERTIES LABELS script RUN_SERIAL TRUE TIMEO
 add_test(NAME show.demo
   COMMAND bash ${SHOW_TEST_DIR}/demo.sh ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
 set_tests_properties(show.demo PROPERTIES LABELS demo TIMEOUT 90 COST 1000)
+
+# The Debian package, made by cpack from this build and played unpacked. Its
+# own label: CI builds the package once more itself (lintian, a real install),
+# and the suite's later runs (sdl12-compat, sanitizers) leave it out.
+add_test(NAME show.package COMMAND bash ${SHOW_TEST_DIR}/package.sh ${PROJECT_BINARY_DIR})
+set_tests_properties(show.package PROPERTIES LABELS package TIMEOUT 120)

@@ -51,6 +51,10 @@ std::string Summary(const host::Settings& s)
         text << " fps " << s.fps;
     if (s.duration != 0.0)
         text << " duration " << s.duration;
+    if (s.help)
+        text << " help";
+    if (s.version)
+        text << " version";
     if (!s.error.empty())
         text << " error: " << s.error;
     return text.str();
@@ -125,6 +129,9 @@ const Case kCases[] = {
     {{"--duration", "x"}, kGnu, "800x600 32 fs error: --duration takes a number of seconds above 0, not \"x\"", ""},
     {{"--record"}, kGnu, "800x600 32 fs error: option '--record' requires an argument", ""},
     {{"--watch=1"}, kGnu, "800x600 32 fs error: option '--watch' takes no value", ""},
+    {{"-w", "--help", "--version"}, kGnu, "800x600 32 win help version", ""},
+    {{"--", "--help"}, kGnu, "800x600 32 fs", ""},
+    {{"--version=2"}, kGnu, "800x600 32 fs error: option '--version' takes no value", ""},
 };
 
 }  // namespace

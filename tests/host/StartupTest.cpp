@@ -9,6 +9,20 @@
 
 using namespace testing_support;
 
+namespace {
+
+// Where the player under test says the bundled show is: the build's show
+// folder beside it, or (a build without the show) the installed one.
+std::string BundledShow()
+{
+    const std::filesystem::path built = std::filesystem::path(SHOWPLAYER_BINARY).parent_path() / "show";
+    if (std::filesystem::exists(built / "main.pl"))
+        return std::filesystem::canonical(built).string();
+    return SHOWPLAYER_INSTALLED_SHOW;
+}
+
+}  // namespace
+
 // The options end to end (the line printed before any SDL call and the
 // diagnostics), and the video stage: without any display or with a mode the
 // display refuses it fails cleanly, with nothing but its line on standard
@@ -105,7 +119,9 @@ TEST(StartupScript, ExitStatusAndErrors)
         {"sub main { return undef; } 1;", "", "", 0},
         {"sub main { exit 9; }", "", "", 9},
         {nullptr, "", "Can't open perl script \"main.pl\": No such file or directory\n"
-                      "Undefined subroutine &main::main called.\n"},
+                      "Undefined subroutine &main::main called.\n"
+                      "showplayer: no main.pl here: run the player inside a show folder (main.pl and its music "
+                      "derure.mp3), such as the bundled show in BUNDLED\n"},
         {"print \"before\\n\";\nsub main {\n  print \"in main\";\n  die \"broken show\";\n}\nEND { print \"end\\n\" }",
          "before\nin main", "broken show at main.pl line 4.\n"},
         {"sub main {\n  my $x = ;\n}\n", "",
@@ -122,9 +138,45 @@ TEST(StartupScript, ExitStatusAndErrors)
         const RunResult run = RunPlayer(dir, options);
         SCOPED_TRACE(c.script ? c.script : "no main.pl");
         EXPECT_EQ(run.out, std::string("using resolution 800x600 32bpp\n") + c.out);
-        EXPECT_EQ(run.err, c.err);
+        std::string err = c.err;
+        const std::size_t bundled = err.find("BUNDLED");
+        if (bundled != std::string::npos)
+            err.replace(bundled, 7, BundledShow());
+        EXPECT_EQ(run.err, err);
         EXPECT_TRUE(c.status < 0 ? run.status != 0 : run.status == c.status) << run.status;
         EXPECT_EQ(run.signal, 0);
+    }
+}
+
+// --help and --version answer on standard output and end with status 0 before
+// anything opens: no display is needed and the folder's script never runs.
+// Whichever comes, --help wins; the short options around them still parse.
+TEST(StartupStages, HelpAndVersionEndBeforeAnyWindow)
+{
+    const struct {
+        std::vector<std::string> args;
+        std::string first;  // the first line of standard output
+        const char* err;
+    } cases[] = {
+        {{"--help"}, "Usage: showplayer [OPTION]...", ""},
+        {{"--version"}, std::string("showplayer ") + SHOWPLAYER_VERSION, ""},
+        {{"-q", "--version", "-x", "1024", "--help"}, "Usage: showplayer [OPTION]...", "showplayer: illegal option -- q\n"},
+    };
+    for (const auto& c : cases) {
+        ShowDir dir("open my $f, '>', 'script-ran' or die; close $f;\nsub main { return 3; }\n");
+        RunOptions options;
+        options.args = c.args;
+        options.unsetEnv = {"DISPLAY", "SDL_VIDEODRIVER", "WAYLAND_DISPLAY"};
+        const RunResult run = RunPlayer(dir, options);
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        EXPECT_EQ(run.out.substr(0, run.out.find('\n')), c.first);
+        EXPECT_EQ(run.err, c.err);
+        EXPECT_EQ(run.status, 0);
+        EXPECT_FALSE(std::filesystem::exists(dir / "script-ran"));
+        if (c.first.rfind("Usage", 0) == 0) {
+            EXPECT_NE(run.out.find("\n  --record FILE "), std::string::npos) << run.out;
+            EXPECT_NE(run.out.find("The bundled show is in " + BundledShow() + ";"), std::string::npos) << run.out;
+        }
     }
 }
 
