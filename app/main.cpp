@@ -65,6 +65,7 @@ int main(int argc, char** argv, char** env)
     if (recording) {
         host::ScriptRuntime runtime(&argc, &argv, &env);
         result = recording->Run(context, kMusicFile);
+        host::PrintShowFolderHint(stderr);
     } else if (host::InitVideo(settings.width, settings.height, settings.depth, settings.fullscreen, context) != 0) {
         std::printf("SDL is GORT!\n");
         result = 1;
