@@ -38,9 +38,9 @@ struct Settings {
 // argument taken from the rest of the word or from the next word. Unknown
 // letters and missing arguments print their diagnostic on err and are ignored.
 //
-// Long options ("--help", "--version", "--watch", "--record FILE", "--fps N", "--duration SECONDS",
-// the value also as "--name=value") are words of their own and follow the
-// same rules of order. An unknown long option is reported and ignored like an
+// Long options ("--help", "--version", "--watch", "--record FILE", "--fps N",
+// "--duration SECONDS", the value also as "--name=value") are words of their
+// own and follow the same rules of order. An unknown long option is reported and ignored like an
 // unknown letter; a bad value sets Settings::error.
 Settings ParseOptions(int argc, char* const* argv, bool posixlyCorrect, std::FILE* err);
 
