@@ -64,14 +64,15 @@ double FirstTime(const std::string& file, const char* stream)
                             "' | cut -d, -f1 | grep . | sort -g | head -1").c_str());
 }
 
-// Clicks in the file's sound (decoded at 48 kHz), in seconds from the first picture.
-std::vector<double> Clicks(const std::string& file)
+// Clicks in the sound (decoded at 48 kHz), in seconds from the first picture; the sound is in the video's file
+// or, for an image sequence, in a file of its own.
+std::vector<double> Clicks(const std::string& file, const std::string& soundFile)
 {
     const int rate = 48000;
-    const std::string raw = Output("ffmpeg -v error -i '" + file + "' -map 0:a -ac 1 -ar 48000 -f s16le -");
+    const std::string raw = Output("ffmpeg -v error -i '" + soundFile + "' -map 0:a -ac 1 -ar 48000 -f s16le -");
     std::vector<std::int16_t> pcm(raw.size() / 2);
     std::memcpy(pcm.data(), raw.data(), pcm.size() * 2);
-    const double offset = FirstTime(file, "a") - FirstTime(file, "v");
+    const double offset = FirstTime(soundFile, "a") - FirstTime(file, "v");
     std::vector<double> clicks;
     for (std::size_t i = 0; i < pcm.size(); ++i) {
         if (std::abs(pcm[i]) < 6000)
@@ -156,15 +157,19 @@ TEST(Record, FramesAndSoundFollowTheVirtualClock)
         long frames;
         int status;
         const char* probed;
+        const char* sound;  // the sound's own file, "" when it is in the video's
     } cases[] = {
-        {"show.mp4", 25, "2", 4.5, 0, -1, 0, 0, 50, 0, "h264,160,120,50\naac\n"},
-        {"show.mkv", 60, "2", 4.5, 500, 1000, 2000, 0, 120, 0, "h264,160,120,120\naac\n"},
-        {"show.webm", 30, "", 3, 500, 1000, 2000, 0, 75, 0, "vp9,160,120,75\nopus\n"},
-        {"show.mp4", 30, "3", 4.5, 0, -1, 0, 40, 40, 7, "h264,160,120,40\naac\n"},
+        {"show.mp4", 25, "2", 4.5, 0, -1, 0, 0, 50, 0, "h264,160,120,50\naac\n", ""},
+        {"show.mkv", 60, "2", 4.5, 500, 1000, 2000, 0, 120, 0, "h264,160,120,120\naac\n", ""},
+        {"show.webm", 30, "", 3, 500, 1000, 2000, 0, 75, 0, "vp9,160,120,75\nopus\n", ""},
+        {"show.mp4", 30, "3", 4.5, 0, -1, 0, 40, 40, 7, "h264,160,120,40\naac\n", ""},
+        {"show.mov", 30, "2", 3, 500, 1000, 2000, 0, 60, 0, "prores,160,120,60\npcm_s16le\n", ""},
+        {"shots/f-%03d.png", 25, "", 2, 0, 500, 1000, 0, 38, 0, "png,160,120,38\n", "shots/f.wav"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.file) + " at " + std::to_string(c.fps) + " fps");
         ShowDir dir;
+        dir.Write("shots/.keep", "");
         WriteMusic(dir, c.musicSeconds);
         std::vector<std::string> args = {"-x", "160", "--record", c.file, "--fps", std::to_string(c.fps)};
         if (*c.duration)
@@ -172,7 +177,8 @@ TEST(Record, FramesAndSoundFollowTheVirtualClock)
         const RunResult run = Record(dir, Show(c.startMs, c.seekAt, c.seekTo, c.stopAfter), args);
         EXPECT_EQ(run.status, c.status) << run.err;
         EXPECT_EQ(run.out, "using resolution 160x120 32bpp [fs]\n");
-        EXPECT_EQ(Probe(dir / c.file), c.probed);
+        const std::string sound = dir / (*c.sound ? c.sound : c.file);
+        EXPECT_EQ(Probe(dir / c.file) + (*c.sound ? Probe(sound) : ""), c.probed + std::string(*c.sound ? "pcm_s16le\n" : ""));
 
         // The frame the music starts on, and the one it plays from seekTo on.
         const long startFrame = (c.startMs * c.fps + 999) / 1000;
@@ -196,7 +202,7 @@ TEST(Record, FramesAndSoundFollowTheVirtualClock)
             want.push_back(startAt + ms / 1000.0);
         for (int ms = c.seekTo + 125; c.seekAt >= 0 && seekedAt + (ms - c.seekTo) / 1000.0 < end - 0.01; ms += 250)
             want.push_back(seekedAt + (ms - c.seekTo) / 1000.0);
-        const std::vector<double> got = Clicks(dir / c.file);
+        const std::vector<double> got = Clicks(dir / c.file, sound);
         ASSERT_EQ(got.size(), want.size());
         for (std::size_t i = 0; i < want.size(); ++i)
             EXPECT_NEAR(got[i], want[i], 0.001) << "click " << i;
