@@ -13,7 +13,7 @@ add_executable(record_tests ${CMAKE_CURRENT_SOURCE_DIR}/record/RecordTest.cpp)
 target_link_libraries(record_tests PRIVATE testsupport GTest::gtest_main)
 add_dependencies(record_tests showplayer)
 foreach(group FramesAndSoundFollowTheVirtualClock InterruptedShowLeavesACompleteFile RefusalsLeaveNothingBehind
-    PublishingOptions)
+    PublishingOptions EndsOfARunKeepTheFilesRight)
   add_test(NAME record.${group} COMMAND record_tests --gtest_filter=Record.${group})
   set_tests_properties(record.${group} PROPERTIES LABELS script)
 endforeach()

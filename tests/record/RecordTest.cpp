@@ -9,6 +9,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <csignal>
+#include <sys/resource.h>
+#include <unistd.h>
 
 using namespace testing_support;
 
@@ -379,6 +382,95 @@ TEST(Record, PublishingOptions)
         EXPECT_NE(bytes.find(" crf=18.0 "), std::string::npos);
         EXPECT_NE(bytes.find(" subme=7 "), std::string::npos);  // medium's; ultrafast's is 0
         EXPECT_EQ(Boxes(dir / "q.mp4"), "ftyp moov free mdat ");
+    }
+}
+
+// The ends of a run around the file: a show that changes its folder, one that fails before its first frame
+// (an existing file stays as it was), a Ctrl-C before the first frame or a second one, a clock waited on between
+// swaps, a write that fails (a file size limit standing in for a full disk).
+TEST(Record, EndsOfARunKeepTheFilesRight)
+{
+    enum class Event { None, EarlyCtrlC, FileLimit };
+    const struct {
+        const char* name;
+        std::string mainPl;
+        Event event;
+        int status;
+        const char* errEnd;   // how standard error ends
+        const char* listing;  // the folder afterwards
+        long frames;          // in the file; 0: none
+    } cases[] = {
+        {"chdir", "chdir 'pictures' or die;\n" + Show(0, -1, 0, 10), Event::None, 7, "", "derure.mp3\nmain.pl\n"
+         "out.mkv\npictures\n", 10},
+        {"syntax error", "sub main {", Event::None, 1, "showplayer: nothing recorded: the show ended before its first "
+         "frame, so \"out.mkv\" was not written\n", "derure.mp3\nmain.pl\nout.mkv\npictures\n", 0},
+        {"die at once", "sub main { die \"at once\\n\" } 1;", Event::None, 1, "so \"out.mkv\" was not written\n",
+         "derure.mp3\nmain.pl\nout.mkv\npictures\n", 0},
+        {"early Ctrl-C", Show(0, -1, 0, 0), Event::EarlyCtrlC, 130, "so \"out.mkv\" was not written\n",
+         "derure.mp3\nmain.pl\npictures\n", 0},
+        {"second Ctrl-C", Show(0, -1, 0, 0, "", "if (++$main::n == 5) { kill 'INT', $$; kill 'INT', $$ }"), Event::None, 130, "",
+         "derure.mp3\nmain.pl\npictures\n", 0},
+        {"waits on the clock", Show(0, -1, 0, 0, "", "if (++$main::w == 2) { my ($t, $start) = (OpenGL::glGetTime(), time);\n"
+         "        1 while OpenGL::glGetTime() - $t < 500 && time - $start <= 6; return 3 }"), Event::None, 3, "",
+         "derure.mp3\nmain.pl\nout.mkv\npictures\n", 1},
+        {"file limit", Show(0, -1, 0, 0, "", "$picture->SetParams({ imagedata => join('', map { chr rand 256 } 1 .. 16384),\n"
+         "        width => 64, height => 64, x => 0, y => 0, alignh => 1, alignv => 1, wsize => 3, hsize => 3, rot => 0,\n"
+         "        alpha => 1, r => 1, g => 1, b => 1 }); $picture->Render(0);"), Event::FileLimit, 1, "showplayer: writing \"out.mkv\" failed: File too large\n",
+         "derure.mp3\nmain.pl\npictures\n", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ShowDir dir;
+        dir.Write("pictures/.keep", "");
+        WriteMusic(dir, 10);
+        if (c.frames == 0 && std::string(c.listing).find("out.mkv") != std::string::npos)
+            dir.Write("out.mkv", "a good recording");
+        dir.Write("main.pl", c.mainPl);
+        const std::vector<std::string> args = {"-x", "160", "--record", "out.mkv", "--duration", "10"};
+        RunResult run;
+        if (c.event == Event::EarlyCtrlC) {
+            // Before the off-screen context and the music are ready.
+            RunOptions options;
+            options.unsetEnv = {"DISPLAY"};
+            LivePlayer player(dir, args, options);
+            usleep(100000);
+            kill(player.pid(), SIGINT);
+            run.status = player.WaitExit(30);
+            run.err = player.Err();
+        } else if (c.event == Event::FileLimit) {
+            rlimit saved;
+            getrlimit(RLIMIT_FSIZE, &saved);
+            rlimit limit = saved;
+            limit.rlim_cur = 8 * 1024;
+            const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+            setrlimit(RLIMIT_FSIZE, &limit);
+            run = Record(dir, c.mainPl, args);
+            setrlimit(RLIMIT_FSIZE, &saved);
+            std::signal(SIGXFSZ, oldHandler);
+            // It stopped at the failed write (the first, once a buffer of noise is full), long before the show's
+            // 600 frames.
+            const std::size_t at = run.err.rfind("recording: frame ");
+            ASSERT_NE(at, std::string::npos) << run.err;
+            EXPECT_LT(std::atol(run.err.c_str() + at + 17), 300) << run.err;
+        } else {
+            run = Record(dir, c.mainPl, args);
+        }
+        EXPECT_EQ(run.status, c.status) << run.err;
+        const std::string end = c.errEnd;
+        EXPECT_TRUE(run.err.size() >= end.size() && run.err.compare(run.err.size() - end.size(), end.size(), end) == 0)
+            << run.err;
+        EXPECT_EQ(Output("ls -A '" + dir.path() + "'; ls -A '" + dir / "pictures" + "'"), std::string(c.listing) + ".keep\n");
+        if (c.frames > 0) {
+            EXPECT_EQ(Probe(dir / "out.mkv"), "h264,160,120," + std::to_string(c.frames) + "\naac\n");
+        } else if (std::string(c.listing).find("out.mkv") != std::string::npos) {
+            EXPECT_EQ(Output("cat '" + dir / "out.mkv" + "'"), "a good recording");
+        }
+        const std::string stuck = "the clock only moves at SwapBuffers";
+        const std::size_t told = run.err.find(stuck);
+        EXPECT_EQ(told != std::string::npos, std::string(c.name) == "waits on the clock") << run.err;
+        if (told != std::string::npos) {
+            EXPECT_EQ(run.err.find(stuck, told + 1), std::string::npos) << "said once";
+        }
     }
 }
 
