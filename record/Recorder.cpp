@@ -185,9 +185,11 @@ struct FileRecorder::Impl {
     int width = 0, height = 0;
     EncoderSettings settings;
 
-    // An image sequence: the frames' names, and the sound file written
-    // beside them (under tempPath until it is complete).
+    // An image sequence: the frames' names (as written, and the folder that
+    // makes them absolute), and the sound file written beside them (under
+    // tempPath until it is complete).
     std::string shownPattern;
+    std::string folder;
     std::FILE* wav = nullptr;
     std::uint32_t wavBytes = 0;
 
@@ -446,11 +448,10 @@ std::unique_ptr<FileRecorder> FileRecorder::Open(const std::string& path, const 
     r.settings = settings;
     if (sequence) {
         // From here on the file being written is the sound beside the frames.
-        std::size_t at = 0, length = 0;
-        FindCounter(path, &at, &length);
         r.shownPattern = shownPath;
-        r.path = SoundPathOf(path, at, length);
+        r.folder = path.substr(0, path.size() - shownPath.size());
         r.shownPath = SoundPathOf(shownPath, counterAt, counterLength);
+        r.path = r.folder + r.shownPath;
     }
 
     struct stat info;
@@ -535,20 +536,17 @@ bool FileRecorder::Impl::WriteSequenceFrames()
         if (status < 0)
             return Fail("encoding failed: " + AvError(status));
         const int number = static_cast<int>(video.packet->pts);
-        char shown[PATH_MAX], name[PATH_MAX];
+        char shown[PATH_MAX];
         std::snprintf(shown, sizeof shown, shownPattern.c_str(), number);
-        const std::size_t slash = path.rfind('/');
-        const std::size_t shownSlash = std::string(shown).rfind('/');
-        std::snprintf(name, sizeof name, "%s%s", path.substr(0, slash + 1).c_str(),
-                      shown + (shownSlash == std::string::npos ? 0 : shownSlash + 1));
-        std::FILE* file = std::fopen(name, "wb");
+        const std::string name = folder + shown;
+        std::FILE* file = std::fopen(name.c_str(), "wb");
         bool written = file && std::fwrite(video.packet->data, video.packet->size, 1, file) == 1;
         const int reason = errno;
         if (file && std::fclose(file) != 0)
             written = false;
         av_packet_unref(video.packet);
         if (!written) {
-            unlink(name);
+            unlink(name.c_str());
             return Fail("writing \"" + std::string(shown) + "\" failed: " + std::strerror(reason ? reason : errno));
         }
     }

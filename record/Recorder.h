@@ -31,9 +31,10 @@ struct EncoderSettings {
 
 class Recorder {
 public:
-    // Loads the module, opens the encoders and the temporary file. path must
-    // be absolute (the show may change its folder); shownPath is the name the
-    // messages use. Null on failure; *error then holds a one-line reason.
+    // Loads the module, opens the encoders and the temporary file. shownPath
+    // is the name as the user gave it, for messages; path is the same made
+    // absolute (the working folder put before it), since the show may change
+    // its folder. Null on failure; *error then holds a one-line reason.
     static std::unique_ptr<Recorder> Open(const std::string& path, const std::string& shownPath,
                                           const EncoderSettings& settings, std::string* error);
     // Discards the temporary file unless Finish succeeded.

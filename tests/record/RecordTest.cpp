@@ -11,7 +11,6 @@
 #include <cstring>
 #include <csignal>
 #include <sys/resource.h>
-#include <unistd.h>
 
 using namespace testing_support;
 
@@ -429,11 +428,12 @@ TEST(Record, EndsOfARunKeepTheFilesRight)
         const std::vector<std::string> args = {"-x", "160", "--record", "out.mkv", "--duration", "10"};
         RunResult run;
         if (c.event == Event::EarlyCtrlC) {
-            // Before the off-screen context and the music are ready.
+            // Once the file is open (the resolution line comes next), before the off-screen context and the
+            // music are ready.
             RunOptions options;
             options.unsetEnv = {"DISPLAY"};
             LivePlayer player(dir, args, options);
-            usleep(100000);
+            EXPECT_EQ(player.WaitForLine("using resolution", 20), 0);
             kill(player.pid(), SIGINT);
             run.status = player.WaitExit(30);
             run.err = player.Err();
