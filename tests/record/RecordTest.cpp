@@ -180,6 +180,10 @@ TEST(Record, FramesAndSoundFollowTheVirtualClock)
         EXPECT_EQ(run.status, c.status) << run.err;
         EXPECT_EQ(run.out, "using resolution 160x120 32bpp [fs]\n");
         const std::string sound = dir / (*c.sound ? c.sound : c.file);
+        if (std::string(c.file) == "show.mov") {  // the editing master: ProRes 422 HQ in 10 bits
+            EXPECT_EQ(Output("ffprobe -v error -select_streams v -show_entries stream=profile,pix_fmt -of csv=p=0 '" +
+                             dir / c.file + "'"), "HQ,yuv422p10le\n");
+        }
         EXPECT_EQ(Probe(dir / c.file) + (*c.sound ? Probe(sound) : ""), c.probed + std::string(*c.sound ? "pcm_s16le\n" : ""));
 
         // The frame the music starts on, and the one it plays from seekTo on.
