@@ -135,6 +135,31 @@ std::string AvError(int code)
     return text;
 }
 
+// The header of a 16-bit stereo WAV file holding `bytes` of samples.
+void WavHeader(std::uint8_t* out, int rate, std::uint32_t bytes)
+{
+    const auto put32 = [&out](std::size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            out[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    };
+    const auto put16 = [&out](std::size_t at, std::uint16_t v) {
+        out[at] = static_cast<std::uint8_t>(v);
+        out[at + 1] = static_cast<std::uint8_t>(v >> 8);
+    };
+    std::memcpy(out, "RIFF", 4);
+    put32(4, 36 + bytes);
+    std::memcpy(out + 8, "WAVEfmt ", 8);
+    put32(16, 16);
+    put16(20, 1);  // integer PCM
+    put16(22, kChannels);
+    put32(24, static_cast<std::uint32_t>(rate));
+    put32(28, static_cast<std::uint32_t>(rate) * kChannels * 2);
+    put16(32, kChannels * 2);
+    put16(34, 16);
+    std::memcpy(out + 36, "data", 4);
+    put32(40, bytes);
+}
+
 // One output stream: its encoder, the frame it fills and the next timestamp.
 struct Stream {
     AVStream* stream = nullptr;
@@ -375,31 +400,6 @@ bool FileRecorder::Impl::OpenAudio()
 }
 
 FileRecorder::FileRecorder() : impl_(std::make_unique<Impl>()) {}
-
-// The header of a 16-bit stereo WAV file holding `bytes` of samples.
-static void WavHeader(std::uint8_t* out, int rate, std::uint32_t bytes)
-{
-    const auto put32 = [&out](std::size_t at, std::uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            out[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-    };
-    const auto put16 = [&out](std::size_t at, std::uint16_t v) {
-        out[at] = static_cast<std::uint8_t>(v);
-        out[at + 1] = static_cast<std::uint8_t>(v >> 8);
-    };
-    std::memcpy(out, "RIFF", 4);
-    put32(4, 36 + bytes);
-    std::memcpy(out + 8, "WAVEfmt ", 8);
-    put32(16, 16);
-    put16(20, 1);  // integer PCM
-    put16(22, kChannels);
-    put32(24, static_cast<std::uint32_t>(rate));
-    put32(28, static_cast<std::uint32_t>(rate) * kChannels * 2);
-    put16(32, kChannels * 2);
-    put16(34, 16);
-    std::memcpy(out + 36, "data", 4);
-    put32(40, bytes);
-}
 
 bool FileRecorder::Impl::OpenSound()
 {

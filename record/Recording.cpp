@@ -24,7 +24,6 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
 namespace record {
@@ -116,7 +115,7 @@ struct Recording::Impl {
     std::int64_t subFramesRead = 0;  // sub-frames whose pixels were taken
     std::vector<std::uint32_t> sums;
     std::vector<std::uint8_t> averaged;
-    std::vector<std::uint8_t> average;
+    std::vector<std::uint8_t> sumToByte;
     // The sound of the output frame being read back and of the one being
     // drawn, by the frame number's parity.
     std::vector<std::int16_t> framePcm[2];
@@ -332,9 +331,9 @@ void Recording::Impl::TakeSubFrame(const std::uint8_t* pixels)
             averaged.assign(size, 0);
             // Every sum is at most 255 * scale^2 * subFrames; rounded to nearest.
             const std::uint32_t count = static_cast<std::uint32_t>(scale * scale * subFrames);
-            average.resize(255 * count + 1);
-            for (std::uint32_t sum = 0; sum < average.size(); ++sum)
-                average[sum] = static_cast<std::uint8_t>((sum + count / 2) / count);
+            sumToByte.resize(255 * count + 1);
+            for (std::uint32_t sum = 0; sum < sumToByte.size(); ++sum)
+                sumToByte[sum] = static_cast<std::uint8_t>((sum + count / 2) / count);
         }
         switch (scale) {
         case 1: AddBoxes<1>(pixels, width, height, first, sums.data()); break;
@@ -345,7 +344,7 @@ void Recording::Impl::TakeSubFrame(const std::uint8_t* pixels)
         if (!last)
             return;
         for (std::size_t i = 0; i < size; ++i)
-            averaged[i] = average[sums[i]];
+            averaged[i] = sumToByte[sums[i]];
         out = averaged.data();
     }
     std::vector<std::int16_t>& sound = framePcm[frame & 1];
