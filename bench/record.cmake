@@ -9,3 +9,11 @@ add_test(NAME bench.record
   COMMAND ${CMAKE_COMMAND} -E env SDL_AUDIODRIVER=dummy
           sh -c "mkdir -p '${CMAKE_BINARY_DIR}/bench-record' && exec '$<TARGET_FILE:record_bench>' '${CMAKE_BINARY_DIR}/show' '${CMAKE_BINARY_DIR}/bench-record'")
 set_tests_properties(bench.record PROPERTIES LABELS bench TIMEOUT 1200)
+
+# Recording for publishing: frames per second of each quality setting and
+# format at 800x600 and 1440x1080, and how well the work spreads over the cores.
+add_test(NAME bench.record.publishing
+  COMMAND ${CMAKE_COMMAND} -E env SDL_AUDIODRIVER=dummy --unset=DISPLAY
+          ${CMAKE_CURRENT_SOURCE_DIR}/record/run-publishing.sh $<TARGET_FILE:showplayer>
+          ${CMAKE_BINARY_DIR}/show ${CMAKE_BINARY_DIR}/bench-record-publishing)
+set_tests_properties(bench.record.publishing PROPERTIES LABELS bench TIMEOUT 1800)

@@ -73,7 +73,8 @@ void SetError(Settings& settings, const std::string& message)
         settings.error = message;
 }
 
-const char* const kLongOptions[] = {"help", "version", "watch", "record", "fps", "duration"};
+const char* const kLongOptions[] = {"help", "version", "watch", "record", "fps", "duration",
+                                     "supersample", "motion-blur", "crf", "preset"};
 
 std::string LongName(const char* word)
 {
@@ -92,6 +93,56 @@ bool IsLongOption(const char* word)
         if (name == known)
             return true;
     return false;
+}
+
+// Recording quality: how finely frames are drawn and how they are encoded.
+constexpr int kMaxSupersample = 4;
+constexpr int kMaxMotionBlur = 64;
+constexpr int kMaxCrf = 63;  // VP9's range; the recorder narrows it for H.264
+const char* const kPresets[] = {"ultrafast", "superfast", "veryfast", "faster", "fast",
+                                "medium", "slow", "slower", "veryslow"};
+
+// Sets one of the recording-quality options; false for any other name.
+bool ApplyRecordingQuality(Settings& settings, const std::string& name, const char* value)
+{
+    long n = 0;
+    if (name == "supersample") {
+        if (ParseWhole(value, 1, kMaxSupersample, &n))
+            settings.supersample = static_cast<int>(n);
+        else
+            SetError(settings, std::string("--supersample takes a whole number from 1 to 4, not \"") + value + "\"");
+    } else if (name == "motion-blur") {
+        if (ParseWhole(value, 1, kMaxMotionBlur, &n))
+            settings.motionBlur = static_cast<int>(n);
+        else
+            SetError(settings, std::string("--motion-blur takes a whole number from 1 to 64, not \"") + value + "\"");
+    } else if (name == "crf") {
+        if (ParseWhole(value, 0, kMaxCrf, &n))
+            settings.crf = static_cast<int>(n);
+        else
+            SetError(settings, std::string("--crf takes a whole number from 0 to 63, not \"") + value + "\"");
+    } else if (name == "preset") {
+        bool known = false;
+        for (const char* preset : kPresets)
+            known = known || std::strcmp(preset, value) == 0;
+        if (known)
+            settings.preset = value;
+        else
+            SetError(settings, std::string("--preset takes ultrafast, superfast, veryfast, faster, fast, medium, "
+                                           "slow, slower or veryslow, not \"") + value + "\"");
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// The recording-quality options mean nothing without a recording.
+void CheckRecordingQuality(Settings& settings)
+{
+    if (!settings.recordPath.empty())
+        return;
+    if (settings.supersample != 1 || settings.motionBlur != 1 || settings.crf >= 0 || !settings.preset.empty())
+        SetError(settings, "--supersample, --motion-blur, --crf and --preset apply to --record only");
 }
 
 // "--name" or "--name=value" at argv[*i]; the value may come from the next
@@ -126,6 +177,7 @@ void ApplyLong(Settings& settings, int argc, char* const* argv, int* i, std::FIL
         if (!*value)
             SetError(settings, "--record needs a file name");
         settings.recordPath = value;
+    } else if (ApplyRecordingQuality(settings, name, value)) {
     } else if (name == "fps") {
         long fps = 0;
         if (ParseWhole(value, kMinFps, kMaxFps, &fps))
@@ -184,6 +236,7 @@ Settings ParseOptions(int argc, char* const* argv, bool posixlyCorrect, std::FIL
             break;  // the argument used up the rest of the word
         }
     }
+    CheckRecordingQuality(settings);
     return settings;
 }
 

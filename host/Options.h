@@ -27,6 +27,12 @@ struct Settings {
     bool help = false;
     bool version = false;
 
+    // Recording quality (only with --record).
+    int supersample = 1;       // --supersample N, 1 to 4: drawn at N times the size
+    int motionBlur = 1;        // --motion-blur N, 1 to 64: sub-frames averaged per frame
+    int crf = -1;              // --crf N: the encoder's quality factor; -1: its default
+    std::string preset;        // --preset NAME: x264's speed preset; empty: the default
+
     // A long option with a value the player cannot use: one line, and the
     // player ends with status 1 before it opens anything.
     std::string error;
@@ -39,8 +45,9 @@ struct Settings {
 // letters and missing arguments print their diagnostic on err and are ignored.
 //
 // Long options ("--help", "--version", "--watch", "--record FILE", "--fps N",
-// "--duration SECONDS", the value also as "--name=value") are words of their
-// own and follow the same rules of order. An unknown long option is reported and ignored like an
+// "--duration SECONDS", "--supersample N", "--motion-blur N", "--crf N",
+// "--preset NAME", the value also as "--name=value") are words of their own
+// and follow the same rules of order. An unknown long option is reported and ignored like an
 // unknown letter; a bad value sets Settings::error.
 Settings ParseOptions(int argc, char* const* argv, bool posixlyCorrect, std::FILE* err);
 

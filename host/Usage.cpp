@@ -27,7 +27,7 @@ constexpr OptionLine kOptionLines[] = {
     {"-w", "in a window"},
     {"--watch", "play the show again when one of its files changes"},
     {"--editor[=HOST:PORT]", "take sync tracks live from an editor (127.0.0.1:1338)"},
-    {"--record FILE", "record to FILE (.mp4, .mkv, .webm) instead of playing"},
+    {"--record FILE", "record to FILE (.mp4 .mkv .webm .mov, or name-%05d.png) instead of playing"},
     {"--fps N", "frames per second of a recording, 1 to 240 (default 60)"},
     {"--duration SECONDS", "stop a recording after this long"},
     {"--supersample N", "draw recorded frames N times larger, 1 to 4 (default 1)"},

@@ -86,7 +86,7 @@ struct Offscreen::Impl {
     int mapped = -1;   // the buffer handed out by the last call
 };
 
-std::unique_ptr<Offscreen> Offscreen::Create(int width, int height, std::string* error)
+std::unique_ptr<Offscreen> Offscreen::Create(int width, int height, bool multisample, std::string* error)
 {
     std::unique_ptr<Offscreen> offscreen(new Offscreen());
     offscreen->impl_ = std::make_unique<Impl>();
@@ -103,9 +103,22 @@ std::unique_ptr<Offscreen> Offscreen::Create(int width, int height, std::string*
         *error = "no window-less OpenGL here (EGL's surfaceless platform did not start)";
         return nullptr;
     }
-    EGLConfig config = PickConfig(o.display, kMultisampleSamples);
+    EGLConfig config = multisample ? PickConfig(o.display, kMultisampleSamples) : nullptr;
     if (!config)
         config = PickConfig(o.display, 0);
+    const std::string sizeText = std::to_string(width) + "x" + std::to_string(height);
+    // A pbuffer larger than the renderer can draw into may still be given,
+    // and then holds garbage; ask for the limits first.
+    EGLint maxWidth = 0, maxHeight = 0;
+    if (config) {
+        eglGetConfigAttrib(o.display, config, EGL_MAX_PBUFFER_WIDTH, &maxWidth);
+        eglGetConfigAttrib(o.display, config, EGL_MAX_PBUFFER_HEIGHT, &maxHeight);
+    }
+    if (config && (width > maxWidth || height > maxHeight)) {
+        *error = "no window-less OpenGL context of " + sizeText + " (the largest here is " +
+                 std::to_string(maxWidth) + "x" + std::to_string(maxHeight) + ")";
+        return nullptr;
+    }
     const EGLint size[] = {EGL_WIDTH, width, EGL_HEIGHT, height, EGL_NONE};
     if (config && eglBindAPI(EGL_OPENGL_API)) {
         o.context = eglCreateContext(o.display, config, EGL_NO_CONTEXT, nullptr);
@@ -113,7 +126,14 @@ std::unique_ptr<Offscreen> Offscreen::Create(int width, int height, std::string*
     }
     if (o.context == EGL_NO_CONTEXT || o.surface == EGL_NO_SURFACE ||
         !eglMakeCurrent(o.display, o.surface, o.surface, o.context) || !o.gl.Load()) {
-        *error = "no window-less OpenGL context of " + std::to_string(width) + "x" + std::to_string(height);
+        *error = "no window-less OpenGL context of " + sizeText;
+        return nullptr;
+    }
+    GLint viewport[2] = {};
+    glGetIntegerv(GL_MAX_VIEWPORT_DIMS, viewport);
+    if (width > viewport[0] || height > viewport[1]) {
+        *error = "no window-less OpenGL context of " + sizeText + " (the largest here is " +
+                 std::to_string(viewport[0]) + "x" + std::to_string(viewport[1]) + ")";
         return nullptr;
     }
 

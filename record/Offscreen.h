@@ -18,8 +18,10 @@ namespace record {
 class Offscreen {
 public:
     // Creates the context and makes it current on this thread. Null with a
-    // one-line reason when the platform offers no such context.
-    static std::unique_ptr<Offscreen> Create(int width, int height, std::string* error);
+    // one-line reason when the platform offers no such context, or none of
+    // this size. multisample: as the window would (off when the frames are
+    // drawn larger and reduced, which smooths the edges already).
+    static std::unique_ptr<Offscreen> Create(int width, int height, bool multisample, std::string* error);
     ~Offscreen();
     Offscreen(const Offscreen&) = delete;
     Offscreen& operator=(const Offscreen&) = delete;

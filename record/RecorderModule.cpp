@@ -26,8 +26,8 @@ std::string PlayerFolder()
 
 }  // namespace
 
-std::unique_ptr<Recorder> Recorder::Open(const std::string& path, int width, int height, int fps,
-                                         std::string* error)
+std::unique_ptr<Recorder> Recorder::Open(const std::string& path, const std::string& shownPath,
+                                         const EncoderSettings& settings, std::string* error)
 {
     const std::string folder = PlayerFolder();
     std::string reason;
@@ -47,7 +47,7 @@ std::unique_ptr<Recorder> Recorder::Open(const std::string& path, int width, int
         *error = "cannot record: the recording module cannot be loaded (" + (module ? std::string(dlerror()) : reason) + ")";
         return nullptr;
     }
-    return std::unique_ptr<Recorder>(open(path.c_str(), width, height, fps, error));
+    return std::unique_ptr<Recorder>(open(path, shownPath, settings, error));
 }
 
 }  // namespace record

@@ -19,8 +19,9 @@ public:
     // still drawn to the end; benchmarks compare the two).
     enum class Output { File, None };
 
-    // Opens the video file (under its temporary name) before anything else,
-    // so that a path or name the recorder cannot use ends the player at once.
+    // Opens the video file (under its temporary name, by its absolute path)
+    // before anything else, so that a path, name or encoder setting the
+    // recorder cannot use ends the player at once.
     // Null with a one-line reason.
     static std::unique_ptr<Recording> Open(const host::Settings& settings, std::string* error,
                                            Output output = Output::File);
@@ -32,13 +33,15 @@ public:
     // Records the show: the window-less GL context, the music on the virtual
     // clock, one run of the script ("main.pl" in the working directory, under
     // a ScriptRuntime the caller holds) with a front end that captures each
-    // swap, and the file completed. The player's exit status: main's (or
-    // exit's), 1 after an error, 128 + the signal after Ctrl-C or SIGTERM.
+    // swap, and the file completed; a run that ended before its first frame
+    // writes nothing. The player's exit status: main's (or exit's), 1 after
+    // an error or with no frame, 128 + the signal after Ctrl-C or SIGTERM.
     int Run(show::Context& context, const std::string& musicFile);
 
 private:
     Recording();
     class FrontEnd;
+    class WatchedClock;
     bool Swap();
     bool Finish(std::string* error);
     struct Impl;

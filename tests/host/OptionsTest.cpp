@@ -55,6 +55,14 @@ std::string Summary(const host::Settings& s)
         text << " help";
     if (s.version)
         text << " version";
+    if (s.supersample != 1)
+        text << " supersample " << s.supersample;
+    if (s.motionBlur != 1)
+        text << " motion-blur " << s.motionBlur;
+    if (s.crf >= 0)
+        text << " crf " << s.crf;
+    if (!s.preset.empty())
+        text << " preset " << s.preset;
     if (!s.error.empty())
         text << " error: " << s.error;
     return text.str();
@@ -121,6 +129,8 @@ const Case kCases[] = {
     {{"--record", "out.mp4", "--fps", "25", "--duration", "2.5"}, kGnu,
      "800x600 32 fs record out.mp4 fps 25 duration 2.5", ""},
     {{"--record=a.webm", "--fps=240", "--duration=1"}, kGnu, "800x600 32 fs record a.webm fps 240 duration 1", ""},
+    {{"--record", "a.mp4", "--supersample", "4", "--motion-blur=64", "--crf", "0", "--preset", "veryslow"}, kGnu,
+     "800x600 32 fs record a.mp4 supersample 4 motion-blur 64 crf 0 preset veryslow", ""},
     {{"--fps", "1"}, kGnu, "800x600 32 fs fps 1", ""},
     {{"--fps", "0"}, kGnu, "800x600 32 fs error: --fps takes a whole number from 1 to 240, not \"0\"", ""},
     {{"--fps", "241"}, kGnu, "800x600 32 fs error: --fps takes a whole number from 1 to 240, not \"241\"", ""},

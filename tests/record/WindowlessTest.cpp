@@ -78,7 +78,7 @@ TEST(Windowless, DrawsWhatThePlayersWindowDraws)
     std::vector<unsigned char> recorded;
     std::thread([&] {
         std::string error;
-        auto offscreen = record::Offscreen::Create(kWidth, kHeight, &error);
+        auto offscreen = record::Offscreen::Create(kWidth, kHeight, true, &error);
         ASSERT_TRUE(offscreen) << error;
         DrawFrame(scene);
         EXPECT_EQ(offscreen->Capture(), nullptr);  // one frame behind: nothing yet
