@@ -6,13 +6,13 @@
 #include "record/Offscreen.h"
 #include "record/Progress.h"
 #include "record/Recorder.h"
+#include "host/LiveFrontEnd.h"
 #include "host/ScriptHost.h"
 
 #include "audio/Decoder.h"
 #include "record/VirtualClock.h"
 
 #include <GL/gl.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -38,19 +38,18 @@ std::atomic<show::Context*> signalContext{nullptr};
 // one ends the process at once, should the script not call the player again.
 void OnEndingSignal(int signal)
 {
+    if (endingSignal != 0) {
+        // The handler is back after the run (the script host restores what
+        // was installed before it): a second signal still ends at once.
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+        return;
+    }
     endingSignal = signal;
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
     if (show::Context* context = signalContext.load())
         context->RequestInterrupt();
-}
-
-// Wall-clock milliseconds wrapped to 32 bits, as the live glGetTime reads.
-std::uint32_t WallNowMs()
-{
-    struct timeval now;
-    gettimeofday(&now, nullptr);
-    return static_cast<std::uint32_t>(now.tv_sec) * 1000u + static_cast<std::uint32_t>(now.tv_usec / 1000);
 }
 
 }  // namespace
@@ -134,8 +133,7 @@ void Recording::Impl::OpenMusic(const std::string& path)
     std::string reason;
     std::unique_ptr<music::Decoder> decoder = music::Decoder::Open(path, SampleRate(), &reason);
     if (!decoder)
-        std::fprintf(stderr, "music: cannot play \"%s\": %s; the show runs on a silent clock\n", path.c_str(),
-                     reason.c_str());
+        music::ReportSilentClock(path, reason);
     clock = std::make_unique<VirtualClock>(std::move(decoder), SampleRate(), settings.fps);
 
     // The expected length: the music played through, or the duration.
@@ -146,7 +144,7 @@ void Recording::Impl::OpenMusic(const std::string& path)
         total = total > 0 ? std::min(total, musicFrames) : musicFrames;
     }
     progress = std::make_unique<Progress>(stderr, isatty(STDERR_FILENO) == 1, settings.fps, total);
-    wallStart = WallNowMs();
+    wallStart = host::WallClockMs();
 }
 
 int Recording::Run(show::Context& context, const std::string& musicFile)
