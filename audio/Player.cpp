@@ -33,20 +33,18 @@ constexpr int kHandoverLeadMs = 30;
 // is heard a little earlier or later than planned.
 constexpr std::int64_t kEaseNs = 500000000;
 constexpr auto kReconnectInterval = std::chrono::seconds(1);
-// A player going away waits this long at most for the reconnect thread: an
-// attempt on a server that accepts and never answers lasts seconds.
-constexpr auto kLetGoAfter = std::chrono::milliseconds(100);
 
 // What the script's thread and the reconnect thread share. The thread holds
-// it too, so that a player going away can let a thread stuck in an attempt
-// go: it ends by itself once the attempt does.
+// it too, so that a player going away need not wait for an attempt under way
+// (one on a server that takes the connection and never answers lasts
+// seconds): the thread is let go and ends by itself once the attempt does.
 struct Reconnection {
     std::mutex lock;
     std::condition_variable wake;
     std::unique_ptr<Output> pending;  // connected in the background
     bool wanted = false;
     bool quit = false;
-    bool done = false;  // the thread has ended its loop
+    bool attempting = false;  // the thread is connecting, without the lock
 };
 
 // The background thread that connects anew while the output is lost, at most
@@ -60,17 +58,17 @@ void Reconnect(std::shared_ptr<Reconnection> shared, int rate)
         r.wake.wait_for(guard, kReconnectInterval, [&] { return r.quit; });
         if (r.quit || !r.wanted || r.pending)
             continue;
+        r.attempting = true;
         guard.unlock();
         std::string why;
         std::unique_ptr<Output> fresh = OpenPulseOutput(rate, &why);
         guard.lock();
+        r.attempting = false;
         if (fresh && !r.quit) {
             r.pending = std::move(fresh);
             r.wanted = false;
         }
     }
-    r.done = true;
-    r.wake.notify_all();
 }
 
 }  // namespace
@@ -81,17 +79,19 @@ struct Player::Impl {
     ~Impl()
     {
         if (reconnector.joinable()) {
-            bool done;
+            bool attempting;
             {
-                std::unique_lock<std::mutex> guard(reconnection->lock);
+                std::lock_guard<std::mutex> guard(reconnection->lock);
                 reconnection->quit = true;
-                reconnection->wake.notify_all();
-                done = reconnection->wake.wait_for(guard, kLetGoAfter, [this] { return reconnection->done; });
+                attempting = reconnection->attempting;
             }
-            if (done)
-                reconnector.join();
-            else
+            reconnection->wake.notify_all();
+            // Otherwise the thread waits for the lock or the wake-up, and
+            // then sees quit at once.
+            if (attempting)
                 reconnector.detach();
+            else
+                reconnector.join();
         }
         // The output's device thread reads from the feed: stop it first.
         output.reset();
