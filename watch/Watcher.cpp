@@ -104,6 +104,11 @@ void Watcher::Follow(const std::string& relative, bool countFiles)
     if (wd < 0 || folders_.count(wd) != 0)
         return;
     folders_[wd] = relative;
+    struct stat st;
+    if (relative.empty() && stat(path.c_str(), &st) == 0) {
+        rootDevice_ = st.st_dev;
+        rootInode_ = st.st_ino;
+    }
 
     DIR* dir = opendir(path.c_str());
     if (!dir)
@@ -159,6 +164,19 @@ void Watcher::LoseRoot()
     files_.clear();
     rootGone_ = true;
     Count(true);
+}
+
+// The kernel tells that a folder is gone only once nothing holds it any
+// more, and the player holds the show folder (its current folder, its
+// descriptor): after events, whether the path still names the folder
+// followed is looked at.
+void Watcher::CheckRoot()
+{
+    struct stat st;
+    if (rootGone_ || folders_.empty())
+        return;
+    if (stat(root_.c_str(), &st) != 0 || st.st_dev != rootDevice_ || st.st_ino != rootInode_)
+        LoseRoot();
 }
 
 // A show folder made again under its path (a checkout, an unpack) is
@@ -239,10 +257,13 @@ void Watcher::Count(bool music)
 void Watcher::ReadEvents()
 {
     alignas(inotify_event) char buffer[16 * 1024];
-    for (;;) {
+    for (bool any = false;; any = true) {
         const ssize_t n = read(fd_, buffer, sizeof buffer);
-        if (n <= 0)
+        if (n <= 0) {
+            if (any)
+                CheckRoot();
             return;  // EAGAIN: nothing more queued
+        }
         for (const char* p = buffer; p < buffer + n;) {
             const auto* event = reinterpret_cast<const inotify_event*>(p);
             p += sizeof(inotify_event) + event->len;
@@ -318,6 +339,9 @@ bool Watcher::Poll(FolderChange* change)
     LookForRoot();
     if (!pending_ || MillisecondsLeft() > 0)
         return false;
+    // A folder deleted with all it holds: the last of its files may have
+    // gone before the folder itself.
+    CheckRoot();
     pending_ = false;
     *change = change_;
     return true;

@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 #include <thread>
+#include <sys/types.h>
 
 struct inotify_event;
 
@@ -75,6 +76,7 @@ private:
     void ForgetFolder(const std::string& relative);
     void LoseRoot();
     void LookForRoot();
+    void CheckRoot();
     void FileEvent(const struct inotify_event& event);
     void Count(bool music);
     void ReadEvents();
@@ -87,6 +89,8 @@ private:
     std::map<int, std::string> folders_;  // watch descriptor -> path below root ("" for root)
     std::map<int, std::string> files_;    // the same, for files that symbolic links name
     bool rootGone_ = false;               // the show folder was deleted or moved away
+    dev_t rootDevice_ = 0;                // the folder followed as the show folder
+    ino_t rootInode_ = 0;
 
     bool pending_ = false;
     FolderChange change_;

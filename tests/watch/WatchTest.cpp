@@ -143,7 +143,8 @@ our $keeper = bless {}, 'Keeper';
 }
 
 // An error shows in the window while the player (and its music) goes on; the
-// next save runs the show again; Escape ends the player with status 1.
+// next save runs the show again, also in a show folder made anew; Escape ends
+// the player with status 1.
 TEST(Watch, ErrorScreenUntilTheNextSave)
 {
     ShowDir dir("sub main {\n    my $x = ;\n}\n");
@@ -156,6 +157,14 @@ TEST(Watch, ErrorScreenUntilTheNextSave)
     dir.Write("main.pl", FillShow("fixed"));
     ASSERT_GE(player.WaitForLine("first fixed", kPatience), 0) << player.Err();
     EXPECT_TRUE(ScreenBecomes([](const ScreenShot& s) { return CentreIs(s, kBlue); }));
+
+    // The show folder deleted and made again (a checkout, an unpack): the
+    // show runs from the new folder.
+    std::filesystem::remove_all(dir.path());
+    EXPECT_TRUE(ScreenBecomes(ShowsError));
+    dir.Copy(Fixture("tone.mp3"), "derure.mp3");
+    dir.Write("main.pl", FillShow("again"));
+    ASSERT_GE(player.WaitForLine("first again", kPatience), 0) << player.Err();
 
     dir.Write("main.pl", FillShow("dying", "", "die \"no frame two\\n\";"));
     ASSERT_GE(player.WaitForLine("first dying", kPatience), 0) << player.Err();
