@@ -119,10 +119,12 @@ std::string CompileFailure(const char* scriptName)
 }
 
 // What a script can change of the process and the next run must not
-// inherit: signal dispositions and mask (Perl's own handler stays installed
-// for every %SIG entry the script set, and would reach a freed interpreter),
-// standard streams 0-2, the environment (%ENV), the umask and the current
-// folder. Taken before the interpreter is built, given back after it is gone.
+// inherit: signal dispositions and mask (a handler Perl installed for a %SIG
+// entry must not outlive the interpreter it calls into, nor replace one of
+// the player's own), standard streams 0-2, the environment (%ENV), the umask
+// and the current folder. Taken before the interpreter is built, given back
+// after it is gone; Perl itself gives back some of it, not all, and not in
+// every build.
 class ProcessState {
 public:
     explicit ProcessState(int folder) : folder_(folder)
