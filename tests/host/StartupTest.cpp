@@ -129,8 +129,9 @@ TEST(StartupScript, ExitStatusAndErrors)
 }
 
 // Ctrl-C and kill end a running show (and a sound stage that waits on its
-// server) at once, by the signal, as they end any command; the window's close button ends it as `exit 0` would, with its END
-// blocks, also from inside an eval.
+// server) at once, by the signal, as they end any command; the window's close
+// button ends it as `exit 0` would, with its END blocks, also from inside an
+// eval.
 TEST(StartupScript, SignalsAndTheCloseButtonEndTheShow)
 {
     for (const int signal : {SIGTERM, SIGINT, 0}) {
