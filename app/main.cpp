@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 
 namespace {
 
@@ -61,6 +62,9 @@ int main(int argc, char** argv, char** env)
                 settings.fullscreen ? " [fs]" : "");
 
     show::Context context;
+    // The show folder is the one the player started in, whatever folder a
+    // run moves to: held open, every run starts there.
+    context.folder = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
     int result;
     if (recording) {
         host::ScriptRuntime runtime(&argc, &argv, &env);
@@ -69,15 +73,20 @@ int main(int argc, char** argv, char** env)
     } else if (host::InitVideo(settings.width, settings.height, settings.depth, settings.fullscreen, context) != 0) {
         std::printf("SDL is GORT!\n");
         result = 1;
-    } else if (host::InitSound(kMusicFile, context) != 0) {
-        std::printf("Geluid is GORT!\n");
-        result = 1;
     } else {
+        // SDL took SIGINT and SIGTERM with the video stage. Ctrl-C must end
+        // the player also while the sound output starts, which can take a
+        // while with a sound server that does not answer.
         host::RestoreTerminationSignals();
-        host::ScriptRuntime runtime(&argc, &argv, &env);
-        host::RunRules rules;
-        rules.beforeProcessExit = CloseBeforeExit;
-        result = settings.watch ? watch::RunWatching(context, kMusicFile) : host::RunScript(context, rules).status;
+        if (host::InitSound(kMusicFile, context) != 0) {
+            std::printf("Geluid is GORT!\n");
+            result = 1;
+        } else {
+            host::ScriptRuntime runtime(&argc, &argv, &env);
+            host::RunRules rules;
+            rules.beforeProcessExit = CloseBeforeExit;
+            result = settings.watch ? watch::RunWatching(context, kMusicFile) : host::RunScript(context, rules).status;
+        }
     }
 
     // The effect objects went with the run.

@@ -34,6 +34,43 @@ constexpr int kHandoverLeadMs = 30;
 constexpr std::int64_t kEaseNs = 500000000;
 constexpr auto kReconnectInterval = std::chrono::seconds(1);
 
+// What the script's thread and the reconnect thread share. The thread holds
+// it too, so that a player going away need not wait for an attempt under way
+// (one on a server that takes the connection and never answers lasts
+// seconds): the thread is let go and ends by itself once the attempt does.
+struct Reconnection {
+    std::mutex lock;
+    std::condition_variable wake;
+    std::unique_ptr<Output> pending;  // connected in the background
+    bool wanted = false;
+    bool quit = false;
+    bool attempting = false;  // the thread is connecting, without the lock
+};
+
+// The background thread that connects anew while the output is lost, at most
+// once per interval.
+void Reconnect(std::shared_ptr<Reconnection> shared, int rate)
+{
+    pthread_setname_np(pthread_self(), "music reconnect");
+    Reconnection& r = *shared;
+    std::unique_lock<std::mutex> guard(r.lock);
+    while (!r.quit) {
+        r.wake.wait_for(guard, kReconnectInterval, [&] { return r.quit; });
+        if (r.quit || !r.wanted || r.pending)
+            continue;
+        r.attempting = true;
+        guard.unlock();
+        std::string why;
+        std::unique_ptr<Output> fresh = OpenPulseOutput(rate, &why);
+        guard.lock();
+        r.attempting = false;
+        if (fresh && !r.quit) {
+            r.pending = std::move(fresh);
+            r.wanted = false;
+        }
+    }
+}
+
 }  // namespace
 
 struct Player::Impl {
@@ -42,16 +79,22 @@ struct Player::Impl {
     ~Impl()
     {
         if (reconnector.joinable()) {
+            bool attempting;
             {
-                std::lock_guard<std::mutex> guard(pendingLock);
-                quit = true;
+                std::lock_guard<std::mutex> guard(reconnection->lock);
+                reconnection->quit = true;
+                attempting = reconnection->attempting;
             }
-            wake.notify_one();
-            reconnector.join();
+            reconnection->wake.notify_all();
+            // Otherwise the thread waits for the lock or the wake-up, and
+            // then sees quit at once.
+            if (attempting)
+                reconnector.detach();
+            else
+                reconnector.join();
         }
         // The output's device thread reads from the feed: stop it first.
         output.reset();
-        pending.reset();
     }
 
     // The wall clock from `frame` at time ns, running or not.
@@ -97,16 +140,16 @@ struct Player::Impl {
             output->Attach(nullptr);
             std::fprintf(stderr, "music: sound lost (%s); the show goes on without sound\n", why.c_str());
             if (output->Reconnects()) {
-                std::lock_guard<std::mutex> guard(pendingLock);
-                wanted = true;
+                std::lock_guard<std::mutex> guard(reconnection->lock);
+                reconnection->wanted = true;
             }
             return;
         }
         if (!output->Recovered()) {
             std::unique_ptr<Output> fresh;
             {
-                std::lock_guard<std::mutex> guard(pendingLock);
-                fresh = std::move(pending);
+                std::lock_guard<std::mutex> guard(reconnection->lock);
+                fresh = std::move(reconnection->pending);
             }
             if (!fresh)
                 return;
@@ -166,26 +209,6 @@ struct Player::Impl {
         return frames;
     }
 
-    // The background thread that connects anew while the output is lost.
-    void Reconnect()
-    {
-        pthread_setname_np(pthread_self(), "music reconnect");
-        std::unique_lock<std::mutex> guard(pendingLock);
-        while (!quit) {
-            wake.wait_for(guard, kReconnectInterval, [&] { return quit; });
-            if (quit || !wanted || pending)
-                continue;
-            guard.unlock();
-            std::string why;
-            std::unique_ptr<Output> fresh = OpenPulseOutput(rate, &why);
-            guard.lock();
-            if (fresh) {
-                pending = std::move(fresh);
-                wanted = false;
-            }
-        }
-    }
-
     const int rate;
     std::unique_ptr<Output> output;  // kept when lost, for its name and figures
     std::unique_ptr<Feed> feed;      // null: the silent clock
@@ -198,11 +221,7 @@ struct Player::Impl {
     std::int64_t easeStartNs = 0;
     double floor = 0.0;  // the last position read
 
-    std::mutex pendingLock;
-    std::condition_variable wake;
-    std::unique_ptr<Output> pending;  // connected in the background
-    bool wanted = false;
-    bool quit = false;
+    std::shared_ptr<Reconnection> reconnection = std::make_shared<Reconnection>();
     std::thread reconnector;
 };
 
@@ -227,11 +246,17 @@ std::unique_ptr<Player> Player::Create(int mixRate, std::string* error)
     Impl& p = *player->impl_;
     p.output = std::move(output);
     if (p.output->Reconnects())
-        p.reconnector = std::thread([&p] { p.Reconnect(); });
+        p.reconnector = std::thread(Reconnect, p.reconnection, mixRate);
     return player;
 }
 
 Player::~Player() = default;
+
+void ReportSilentClock(const std::string& path, const std::string& reason)
+{
+    std::fprintf(stderr, "music: cannot play \"%s\": %s; the show runs on a silent clock\n", path.c_str(),
+                 reason.c_str());
+}
 
 void Player::Open(const std::string& path)
 {
@@ -246,8 +271,7 @@ void Player::Open(const std::string& path)
     std::string reason;
     std::unique_ptr<Decoder> decoder = Decoder::Open(path, p.rate, &reason);
     if (!decoder) {
-        std::fprintf(stderr, "music: cannot play \"%s\": %s; the show runs on a silent clock\n", path.c_str(),
-                     reason.c_str());
+        ReportSilentClock(path, reason);
         return;
     }
     p.feed = std::make_unique<Feed>(std::move(decoder));

@@ -42,6 +42,10 @@ struct DeviceBuffer {
     int frames;
 };
 
+// The one line on standard error for a music file that cannot be opened or
+// decoded (reason says why): the show then runs on a silent clock.
+void ReportSilentClock(const std::string& path, const std::string& reason);
+
 // The live music: a sound output and one streamed file.
 class Player : public ShowClock {
 public:

@@ -14,4 +14,17 @@ void RaiseToRealtime(int priority)
     pthread_setschedparam(pthread_self(), SCHED_RR | SCHED_RESET_ON_FORK, &param);
 }
 
+PriorityMutex::PriorityMutex()
+{
+    pthread_mutexattr_t attributes;
+    pthread_mutexattr_init(&attributes);
+    pthread_mutexattr_setprotocol(&attributes, PTHREAD_PRIO_INHERIT);
+    // Kernels without priority-inheriting futexes: a plain lock.
+    if (pthread_mutex_init(&mutex_, &attributes) != 0)
+        pthread_mutex_init(&mutex_, nullptr);
+    pthread_mutexattr_destroy(&attributes);
+}
+
+PriorityMutex::~PriorityMutex() { pthread_mutex_destroy(&mutex_); }
+
 }  // namespace music

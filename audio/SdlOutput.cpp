@@ -9,7 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
+#include <mutex>  // std::lock_guard
 
 namespace music {
 
@@ -61,7 +61,7 @@ public:
 
     void Attach(Feed* feed) override
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::lock_guard<PriorityMutex> guard(lock_);
         feed_ = feed;
         clock_.SetEnd(feed ? feed->Length() : 0);
         clock_.Pause(MonotonicNs());
@@ -70,7 +70,7 @@ public:
 
     void Seek(std::int64_t frame) override
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::lock_guard<PriorityMutex> guard(lock_);
         if (feed_) {
             feed_->MoveTo(frame);
             clock_.SetEnd(feed_->Length());
@@ -80,7 +80,7 @@ public:
 
     std::int64_t Pause() override
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::lock_guard<PriorityMutex> guard(lock_);
         const std::int64_t frame = clock_.Pause(MonotonicNs());
         // The ring ran ahead of the ear; go on later from what was heard.
         if (feed_)
@@ -90,7 +90,7 @@ public:
 
     void Resume() override
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::lock_guard<PriorityMutex> guard(lock_);
         clock_.Resume(MonotonicNs());
         // The device's silence while paused says nothing: count from here.
         lastCallbackNs_ = std::max(lastCallbackNs_, MonotonicNs());
@@ -98,7 +98,7 @@ public:
 
     bool Lost(double* frame, std::int64_t* ns, std::string* why) override
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::lock_guard<PriorityMutex> guard(lock_);
         const std::int64_t now = MonotonicNs();
         if (!feed_ || !clock_.Running() || now - lastCallbackNs_ <= kSilenceNs)
             return false;
@@ -111,13 +111,13 @@ public:
 
     bool Recovered() override
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::lock_guard<PriorityMutex> guard(lock_);
         return regular_ >= kRegularCallbacks && MonotonicNs() - lastCallbackNs_ <= kSilenceNs;
     }
 
     double Read() override
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::lock_guard<PriorityMutex> guard(lock_);
         return clock_.Read(MonotonicNs());
     }
 
@@ -125,13 +125,13 @@ public:
 
     std::uint64_t Underruns() override
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::lock_guard<PriorityMutex> guard(lock_);
         return feed_ ? feed_->Underruns() : 0;
     }
 
     void Trace(std::vector<DeviceBuffer>* sink) override
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::lock_guard<PriorityMutex> guard(lock_);
         trace_ = sink;
     }
 
@@ -148,7 +148,7 @@ private:
         }
         const int frames = length / kBytesPerFrame;
         auto* samples = reinterpret_cast<std::int16_t*>(bytes);
-        std::lock_guard<std::mutex> guard(lock_);
+        std::lock_guard<PriorityMutex> guard(lock_);
         regular_ = now - lastCallbackNs_ <= kSilenceNs ? regular_ + 1 : 0;
         lastCallbackNs_ = now;
         if (!feed_ || !clock_.Running()) {
@@ -176,7 +176,8 @@ private:
     }
 
     const int rate_;
-    std::mutex lock_;
+    // Taken by SDL's real-time audio thread and by the script's thread.
+    PriorityMutex lock_;
     Clock clock_;
     const std::string driver_;
     int latency_ = 0;

@@ -60,7 +60,11 @@ public:
     {
         T* address = object.get();
         Entry entry{&kTypeTag<T>, object.get(), [](void* p) { delete static_cast<T*>(p); }};
-        order_.reserve(order_.size() + 1);
+        // Room first, so that nothing after the map entry can fail. The list
+        // grows geometrically: one more slot at a time would copy it on every
+        // new object, and a show that makes one per frame would slow down.
+        if (order_.size() == order_.capacity())
+            order_.reserve(order_.empty() ? kFirstCapacity : order_.capacity() * 2);
         byAddress_.emplace(address, entry);
         order_.push_back(entry);
         object.release();
@@ -83,6 +87,8 @@ public:
     void DestroyAll();
 
 private:
+    static constexpr std::size_t kFirstCapacity = 16;
+
     // One address per type, shared by every file that instantiates it.
     template <class T>
     static inline const char kTypeTag = 0;
@@ -131,6 +137,17 @@ struct Context {
     // these from an exit of the script's own, and resets it for each run.
     enum class Ending { None, Closed, Stopped };
     Ending ending = Ending::None;
+
+    // Set by the script host while the interpreter is torn down (END blocks,
+    // DESTROY subs, global destruction). There is nothing left to unwind to
+    // then: a hook must not end the run, and a request it cannot act on stays
+    // pending for whoever runs next or ends the player.
+    bool tearingDown = false;
+
+    // The show folder, open as a descriptor (-1: none; runs start in the
+    // working directory as it is). The script host enters it before each run
+    // and after it, so that a script's chdir never outlives its run.
+    int folder = -1;
 };
 
 }  // namespace show

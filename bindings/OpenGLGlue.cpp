@@ -68,7 +68,9 @@ void XS_glGetTime(pTHX_ CV* cv)
 
 // The window's close button ends the show as `exit 0` in the script would:
 // the runtime unwinds the script (no eval stops it) and the host then runs
-// the END blocks and closes the window.
+// the END blocks and closes the window. In the teardown (an END block, a
+// DESTROY) the run is ending anyway and there is nothing to unwind to: the
+// request is only noted.
 void XS_glPumpEvents(pTHX_ CV* cv)
 {
     dXSARGS;
@@ -76,7 +78,8 @@ void XS_glPumpEvents(pTHX_ CV* cv)
     CheckArgCount(aTHX_ cv, items, 0, "");
     if (context.frontEnd->PumpEvents()) {
         context.ending = show::Context::Ending::Closed;
-        my_exit(0);
+        if (!context.tearingDown)
+            my_exit(0);
     }
     XSRETURN_EMPTY;
 }

@@ -43,9 +43,10 @@ bool LiveFrontEnd::KeyDown(show::Key key)
     return false;
 }
 
-// Wall-clock milliseconds wrapped to 32 bits. Unsigned arithmetic gives the
-// wrap without overflow being undefined.
-std::uint32_t LiveFrontEnd::WallMs()
+std::uint32_t LiveFrontEnd::WallMs() { return WallClockMs(); }
+
+// Unsigned arithmetic gives the wrap without overflow being undefined.
+std::uint32_t WallClockMs()
 {
     struct timeval now;
     gettimeofday(&now, nullptr);

@@ -8,6 +8,10 @@
 
 namespace host {
 
+// Wall-clock milliseconds wrapped to 32 bits, as glGetTime reads them live
+// (a recording starts its virtual wall clock there).
+std::uint32_t WallClockMs();
+
 class LiveFrontEnd : public show::FrontEnd {
 public:
     LiveFrontEnd();

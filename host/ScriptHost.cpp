@@ -8,8 +8,15 @@
 #include <perliol.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
+
+extern char** environ;
 
 namespace host {
 
@@ -111,6 +118,101 @@ std::string CompileFailure(const char* scriptName)
     return std::string(scriptName) + " did not compile (see standard error)\n";
 }
 
+// What a script can change of the process and the next run must not
+// inherit: signal dispositions and mask (a handler Perl installed for a %SIG
+// entry must not outlive the interpreter it calls into, nor replace one of
+// the player's own), standard streams 0-2, the environment (%ENV), the umask
+// and the current folder. Taken before the interpreter is built, given back
+// after it is gone; Perl itself gives back some of it, not all, and not in
+// every build.
+class ProcessState {
+public:
+    explicit ProcessState(int folder) : folder_(folder)
+    {
+        for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber)
+            saved_[signalNumber].valid = sigaction(signalNumber, nullptr, &saved_[signalNumber].action) == 0;
+        pthread_sigmask(SIG_SETMASK, nullptr, &mask_);
+        for (int fd = 0; fd < kStreams; ++fd) {
+            streams_[fd] = fcntl(fd, F_DUPFD_CLOEXEC, kStreams);
+            closed_[fd] = streams_[fd] < 0 && errno == EBADF;
+        }
+        for (char** entry = environ; entry && *entry; ++entry)
+            environment_.emplace_back(*entry);
+        mode_ = umask(0);
+        umask(mode_);
+        EnterFolder();
+    }
+
+    ProcessState(const ProcessState&) = delete;
+    ProcessState& operator=(const ProcessState&) = delete;
+
+    // Signals: call with every signal blocked, before the interpreter is
+    // freed, so that none can reach its handler in between.
+    void RestoreSignals() const
+    {
+        for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber)
+            if (saved_[signalNumber].valid && signalNumber != SIGKILL && signalNumber != SIGSTOP)
+                sigaction(signalNumber, &saved_[signalNumber].action, nullptr);
+    }
+    const sigset_t& Mask() const { return mask_; }
+
+    // The rest, after the interpreter is gone.
+    void RestoreOthers()
+    {
+        std::fflush(nullptr);
+        for (int fd = 0; fd < kStreams; ++fd) {
+            if (streams_[fd] >= 0) {
+                dup2(streams_[fd], fd);
+                close(streams_[fd]);
+            } else if (closed_[fd]) {
+                close(fd);  // it was closed before the run
+            }
+        }
+        RestoreEnvironment();
+        umask(mode_);
+        EnterFolder();
+    }
+
+private:
+    static constexpr int kStreams = 3;
+
+    struct Saved {
+        bool valid = false;
+        struct sigaction action;
+    };
+
+    void EnterFolder() const
+    {
+        if (folder_ >= 0)
+            (void)!fchdir(folder_);
+    }
+
+    // Rebuilt only when it differs, which is rare.
+    void RestoreEnvironment() const
+    {
+        std::size_t count = 0;
+        bool same = true;
+        for (char** entry = environ; same && entry && *entry; ++entry, ++count)
+            same = count < environment_.size() && environment_[count] == *entry;
+        if (same && count == environment_.size())
+            return;
+        clearenv();
+        for (const std::string& entry : environment_) {
+            const std::size_t equals = entry.find('=');
+            if (equals != std::string::npos)
+                setenv(entry.substr(0, equals).c_str(), entry.c_str() + equals + 1, 1);
+        }
+    }
+
+    const int folder_;
+    Saved saved_[NSIG];
+    sigset_t mask_;
+    int streams_[kStreams];
+    bool closed_[kStreams];
+    std::vector<std::string> environment_;
+    mode_t mode_ = 0;
+};
+
 // How a run ends that a binding call ended (ending is not None).
 RunEnd EndedBy(show::Context::Ending ending)
 {
@@ -192,6 +294,8 @@ RunResult RunScript(show::Context& context, const RunRules& rules)
     static char* arguments[] = {emptyName, scriptName, nullptr};
 
     context.ending = show::Context::Ending::None;
+    context.tearingDown = false;
+    ProcessState state(context.folder);
     PerlInterpreter* interpreter = perl_alloc();
     PERL_SET_CONTEXT(interpreter);
     perl_construct(interpreter);
@@ -226,8 +330,22 @@ RunResult RunScript(show::Context& context, const RunRules& rules)
         result = CallMainCaught(aTHX_ context, rules);
     }
 
+    // END blocks and DESTROY subs run in perl_destruct, the last of them in
+    // global destruction, where an exit jump has no landing place and would
+    // end the process.
+    context.tearingDown = true;
     perl_destruct(interpreter);
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, nullptr);
+    state.RestoreSignals();
     perl_free(interpreter);
+    pthread_sigmask(SIG_SETMASK, &state.Mask(), nullptr);
+    state.RestoreOthers();
+    context.tearingDown = false;
+    // The window's close button during the teardown of a stopped run.
+    if (result.end == RunEnd::Stopped && context.ending == show::Context::Ending::Closed)
+        result.end = RunEnd::Closed;
     // Every handle is gone with the interpreter; the GL context is still there
     // for the objects' textures and lists.
     context.effects.DestroyAll();
@@ -237,7 +355,13 @@ RunResult RunScript(show::Context& context, const RunRules& rules)
 
 void StopScript(void* context)
 {
-    static_cast<show::Context*>(context)->ending = show::Context::Ending::Stopped;
+    auto* target = static_cast<show::Context*>(context);
+    if (target->tearingDown) {
+        // Nothing to stop and nowhere to land: the request waits.
+        target->RequestInterrupt();
+        return;
+    }
+    target->ending = show::Context::Ending::Stopped;
     dTHX;
     my_exit(0);
 }

@@ -57,14 +57,20 @@ struct RunRules {
     bool reportErrors = false;
 };
 
-// One run of "main.pl" in the working directory against context, which must
-// hold a front end. Not reentrant: one run at a time.
+// One run of "main.pl" in the show folder (context.folder; the working
+// directory when there is none) against context, which must hold a front
+// end. What the script changes of the process (signal handlers and mask,
+// standard streams 0-2, environment, umask, current folder) is given back
+// when the run ends; the process is then in the show folder. Not reentrant:
+// one run at a time.
 RunResult RunScript(show::Context& context, const RunRules& rules = {});
 
 // An interrupt hook (show::Context::interruptHook, with the context as its
 // data) that ends the running script at the binding call that noticed the
 // request, even inside an eval: the run ends with RunEnd::Stopped, its END
 // blocks run and its objects are destroyed. Call only from a binding call.
+// While the run is torn down (END blocks, DESTROY subs) it ends nothing: the
+// request stays pending on the context for whoever runs next or ends.
 void StopScript(void* context);
 
 }  // namespace host

@@ -6,6 +6,10 @@
 
 namespace host {
 
+// Multisampling of the window, and of a recording's window-less frames, so
+// that a recorded show looks as it does live.
+constexpr int kMultisampleSamples = 6;
+
 // Opens SDL video and a double-buffered OpenGL window, hides the cursor, and
 // gives the context the window's size, its ready flag and the live front end.
 // 0 on success, 1 on failure (silent; the entry point prints the message).

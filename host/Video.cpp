@@ -13,7 +13,6 @@ namespace host {
 
 namespace {
 
-constexpr int kMultisampleSamples = 6;
 constexpr const char* kDriverVariable = "SDL_VIDEODRIVER";
 constexpr const char* kGlDriver = "x11";
 

@@ -1,6 +1,8 @@
 // Window-less OpenGL: EGL surfaceless pbuffer context and frame read-back.
 #include "record/Offscreen.h"
 
+#include "host/Stages.h"
+
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
 #include <GL/gl.h>
@@ -12,8 +14,6 @@ namespace record {
 
 namespace {
 
-// The window asks for this many samples and, refused, for none.
-constexpr EGLint kMultisampleSamples = 6;
 // The smallest depth buffer the window asks for; like GLX, the deepest
 // offered is taken.
 constexpr EGLint kMinDepthBits = 16;
@@ -103,7 +103,8 @@ std::unique_ptr<Offscreen> Offscreen::Create(int width, int height, bool multisa
         *error = "no window-less OpenGL here (EGL's surfaceless platform did not start)";
         return nullptr;
     }
-    EGLConfig config = multisample ? PickConfig(o.display, kMultisampleSamples) : nullptr;
+    // As many samples as the live window asks for and, refused, none.
+    EGLConfig config = multisample ? PickConfig(o.display, host::kMultisampleSamples) : nullptr;
     if (!config)
         config = PickConfig(o.display, 0);
     const std::string sizeText = std::to_string(width) + "x" + std::to_string(height);

@@ -7,6 +7,7 @@
 #include "record/Offscreen.h"
 #include "record/Progress.h"
 #include "record/Recorder.h"
+#include "host/LiveFrontEnd.h"
 #include "host/ScriptHost.h"
 
 #include "audio/Decoder.h"
@@ -14,7 +15,6 @@
 
 #include <GL/gl.h>
 #include <limits.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -83,14 +83,6 @@ void AddBoxes(const std::uint8_t* in, int width, int height, bool first, std::ui
                 out[x * 4 + c] = first ? sum[c] : out[x * 4 + c] + sum[c];
         }
     }
-}
-
-// Wall-clock milliseconds wrapped to 32 bits, as the live glGetTime reads.
-std::uint32_t WallNowMs()
-{
-    struct timeval now;
-    gettimeofday(&now, nullptr);
-    return static_cast<std::uint32_t>(now.tv_sec) * 1000u + static_cast<std::uint32_t>(now.tv_usec / 1000);
 }
 
 }  // namespace
@@ -233,8 +225,7 @@ void Recording::Impl::OpenMusic(const std::string& path)
     std::string reason;
     std::unique_ptr<music::Decoder> decoder = music::Decoder::Open(path, SampleRate(), &reason);
     if (!decoder)
-        std::fprintf(stderr, "music: cannot play \"%s\": %s; the show runs on a silent clock\n", path.c_str(),
-                     reason.c_str());
+        music::ReportSilentClock(path, reason);
     // Sub-frames are frames of a clock that runs subFrames times as fast:
     // sub-frame k of frame n falls at floor((n + k / N) * 1000 / fps) ms, and
     // the sound of a frame is that of its sub-frames in a row.
@@ -248,7 +239,7 @@ void Recording::Impl::OpenMusic(const std::string& path)
         total = total > 0 ? std::min(total, musicFrames) : musicFrames;
     }
     progress = std::make_unique<Progress>(stderr, isatty(STDERR_FILENO) == 1, settings.fps, total);
-    wallStart = WallNowMs();
+    wallStart = host::WallClockMs();
 }
 
 int Recording::Run(show::Context& context, const std::string& musicFile)

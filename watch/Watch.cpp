@@ -9,7 +9,11 @@
 
 #include <SDL.h>
 #include <chrono>
+#include <climits>
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace watch {
 
@@ -91,28 +95,64 @@ private:
     Clock::time_point since_;
 };
 
-// Takes the folder's change and opens the music again when it was among it.
-void TakeChange(show::Context& context, BackgroundWatch& watch, const char* musicFile)
+// The show folder's absolute path: the one it has now, where the watcher
+// looks for it again should it be deleted and made anew.
+std::string FolderPath(const show::Context& context)
 {
+    if (context.folder >= 0)
+        (void)!fchdir(context.folder);
+    char path[PATH_MAX];
+    return getcwd(path, sizeof path) ? std::string(path) : std::string(".");
+}
+
+// A show folder deleted and made again under its path is another folder: the
+// context's descriptor is pointed at the new one (its number stays), so that
+// the next run starts there.
+void RefreshFolder(show::Context& context, const std::string& path)
+{
+    struct stat held, named;
+    if (context.folder < 0 || fstat(context.folder, &held) != 0 || stat(path.c_str(), &named) != 0)
+        return;
+    if (held.st_dev == named.st_dev && held.st_ino == named.st_ino)
+        return;
+    const int fresh = open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fresh < 0)
+        return;
+    dup3(fresh, context.folder, O_CLOEXEC);
+    close(fresh);
+}
+
+// Before the next run: the change that ended the last one, and any that came
+// while it was torn down, are all this run's. The request goes first, so that
+// a change after it requests again and is not lost; the music is opened
+// again when it was among the changes.
+void TakeChange(show::Context& context, BackgroundWatch& watch, const char* musicFile, const std::string& folder)
+{
+    context.interruptRequested.store(false);
     FolderChange change;
-    if (watch.Take(&change) && change.music && context.player)
+    if (!watch.Take(&change))
+        return;
+    RefreshFolder(context, folder);
+    if (change.music && context.player) {
+        if (context.folder >= 0)
+            (void)!fchdir(context.folder);
         context.player->Reopen(musicFile);
+    }
 }
 
 // Shows the error until the next change of the folder (-1: run the show
 // again) or until the author leaves (the player's status, 1).
 int ShowError(show::Context& context, BackgroundWatch& watch, WatchFrontEnd& frontEnd,
-              render::TextPainter& painter, const std::string& message, const char* musicFile)
+              render::TextPainter& painter, const std::string& message, const char* musicFile,
+              const std::string& folder)
 {
     frontEnd.TakeEscape();
     for (;;) {
         // No script runs to take the request; a change made while this
         // screen shows must not stop the next run at its first call.
         context.interruptRequested.store(false);
-        FolderChange change;
-        if (watch.Take(&change)) {
-            if (change.music && context.player)
-                context.player->Reopen(musicFile);
+        if (watch.Changed()) {
+            TakeChange(context, watch, musicFile, folder);
             return -1;
         }
         painter.DrawErrorScreen(message, kErrorHint, context.width, context.height);
@@ -132,8 +172,9 @@ int RunWatching(show::Context& context, const char* musicFile)
     if (!painter.Open(render::kFontFile, &error))
         std::fprintf(stderr, "showplayer: %s; errors show on standard error only\n", error.c_str());
 
+    const std::string folder = FolderPath(context);
     BackgroundWatch watch;
-    if (!watch.Start(".", musicFile, [&context] { context.RequestInterrupt(); }, &error)) {
+    if (!watch.Start(folder, musicFile, [&context] { context.RequestInterrupt(); }, &error)) {
         std::fprintf(stderr, "showplayer: %s\n", error.c_str());
         return 1;
     }
@@ -154,11 +195,11 @@ int RunWatching(show::Context& context, const char* musicFile)
         frontEnd->SetReloads(reloads);
         const host::RunResult run = host::RunScript(context, rules);
         if (run.end == host::RunEnd::Stopped) {
-            TakeChange(context, watch, musicFile);
+            TakeChange(context, watch, musicFile, folder);
             continue;
         }
         if (run.end == host::RunEnd::Failed) {
-            status = ShowError(context, watch, *frontEnd, painter, run.error, musicFile);
+            status = ShowError(context, watch, *frontEnd, painter, run.error, musicFile, folder);
             if (status < 0)
                 continue;
         } else {

@@ -20,8 +20,13 @@ namespace {
 // Events on a followed folder. IN_MODIFY and IN_CREATE only extend a burst
 // that a finished write, a rename or a removal began: a file is read after
 // its writer closed it, never half-written.
+// The show folder's own deletion or move away is seen on its watch.
 constexpr uint32_t kFolderEvents = IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_CREATE | IN_DELETE |
-                                   IN_MODIFY | IN_ONLYDIR;
+                                   IN_MODIFY | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+// Events on a file that a symbolic link names, wherever it lives. An editor
+// that saves by renaming a new file over it ends the watch (the old file is
+// gone); it is then set up again on what the link names now.
+constexpr uint32_t kFileEvents = IN_CLOSE_WRITE | IN_MODIFY | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF;
 
 // Name endings of the files editors keep beside the one they edit.
 constexpr const char* kIgnoredEndings[] = {
@@ -93,9 +98,17 @@ void Watcher::Follow(const std::string& relative, bool countFiles)
 {
     const std::string path = relative.empty() ? root_ : root_ + "/" + relative;
     const int wd = inotify_add_watch(fd_, path.c_str(), kFolderEvents);
-    if (wd < 0)
+    // The kernel gives a folder it already watches the same descriptor: a
+    // symbolic link that leads back into the show (or to a folder another
+    // link reaches) is followed once, and never in a loop.
+    if (wd < 0 || folders_.count(wd) != 0)
         return;
     folders_[wd] = relative;
+    struct stat st;
+    if (relative.empty() && stat(path.c_str(), &st) == 0) {
+        rootDevice_ = st.st_dev;
+        rootInode_ = st.st_ino;
+    }
 
     DIR* dir = opendir(path.c_str());
     if (!dir)
@@ -107,19 +120,100 @@ void Watcher::Follow(const std::string& relative, bool countFiles)
         bool isDir = entry->d_type == DT_DIR;
         if (entry->d_type == DT_UNKNOWN) {
             struct stat st;
-            isDir = stat((path + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+            isDir = lstat((path + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
         }
         const std::string child = Join(relative, name);
         if (isDir)
             Follow(child, countFiles);
-        else if (countFiles && !IgnoredName(name))
-            Count(child == musicName_);
+        else if (!IgnoredName(name))
+            FollowLink(child, countFiles);
     }
     closedir(dir);
 }
 
+// A file of a followed folder: when it is a symbolic link, what it names is
+// followed too (a folder as a folder of the show, a file by a watch of its
+// own), since edits there never show in the link's folder.
+void Watcher::FollowLink(const std::string& relative, bool countFiles)
+{
+    const std::string path = root_ + "/" + relative;
+    struct stat st;
+    if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            Follow(relative, countFiles);
+            return;
+        }
+        const int wd = inotify_add_watch(fd_, path.c_str(), kFileEvents);
+        if (wd >= 0 && folders_.count(wd) == 0)
+            files_[wd] = relative;
+    }
+    if (countFiles)
+        Count(relative == musicName_);
+}
+
+// The show folder was deleted or moved away: nothing under it can be
+// followed. That is a change (the show is gone), and from now on the path
+// is looked at until a folder is there again.
+void Watcher::LoseRoot()
+{
+    for (const auto& folder : folders_)
+        inotify_rm_watch(fd_, folder.first);
+    for (const auto& file : files_)
+        inotify_rm_watch(fd_, file.first);
+    folders_.clear();
+    files_.clear();
+    rootGone_ = true;
+    Count(true);
+}
+
+// The kernel tells that a folder is gone only once nothing holds it any
+// more, and the player holds the show folder (its current folder, its
+// descriptor): after events, whether the path still names the folder
+// followed is looked at.
+void Watcher::CheckRoot()
+{
+    struct stat st;
+    if (rootGone_ || folders_.empty())
+        return;
+    if (stat(root_.c_str(), &st) != 0 || st.st_dev != rootDevice_ || st.st_ino != rootInode_)
+        LoseRoot();
+}
+
+// A show folder made again under its path (a checkout, an unpack) is
+// followed from the start, and what it holds is a change.
+void Watcher::LookForRoot()
+{
+    struct stat st;
+    if (!rootGone_ || stat(root_.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return;
+    Follow("", true);
+    if (!folders_.empty()) {
+        rootGone_ = false;
+        Count(true);
+    }
+}
+
+// An event on a file a symbolic link names.
+void Watcher::FileEvent(const inotify_event& event)
+{
+    const auto file = files_.find(event.wd);
+    if (file == files_.end())
+        return;
+    const std::string relative = file->second;
+    if (event.mask & IN_IGNORED) {
+        // The file is gone (replaced by a rename, or deleted): follow what
+        // the link names now, if anything.
+        files_.erase(file);
+        FollowLink(relative, false);
+        Count(relative == musicName_);
+        return;
+    }
+    if ((event.mask & (IN_CLOSE_WRITE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF)) != 0 || pending_)
+        Count(relative == musicName_);
+}
+
 // Stops following a folder that moved away and every folder under it.
-void Watcher::Forget(const std::string& relative)
+void Watcher::ForgetFolder(const std::string& relative)
 {
     for (auto it = folders_.begin(); it != folders_.end();) {
         const std::string& path = it->second;
@@ -130,6 +224,21 @@ void Watcher::Forget(const std::string& relative)
             ++it;
         }
     }
+}
+
+// What a symbolic link of that name led to is followed no more (a folder,
+// with the folders under it, or a file).
+void Watcher::Forget(const std::string& relative)
+{
+    for (auto it = files_.begin(); it != files_.end();) {
+        if (it->second == relative) {
+            inotify_rm_watch(fd_, it->first);
+            it = files_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    ForgetFolder(relative);
 }
 
 // A counted event: begins a burst or extends the one under way.
@@ -148,10 +257,13 @@ void Watcher::Count(bool music)
 void Watcher::ReadEvents()
 {
     alignas(inotify_event) char buffer[16 * 1024];
-    for (;;) {
+    for (bool any = false;; any = true) {
         const ssize_t n = read(fd_, buffer, sizeof buffer);
-        if (n <= 0)
+        if (n <= 0) {
+            if (any)
+                CheckRoot();
             return;  // EAGAIN: nothing more queued
+        }
         for (const char* p = buffer; p < buffer + n;) {
             const auto* event = reinterpret_cast<const inotify_event*>(p);
             p += sizeof(inotify_event) + event->len;
@@ -160,11 +272,20 @@ void Watcher::ReadEvents()
                 Count(true);  // events were lost: anything may have changed
                 continue;
             }
+            if (files_.count(event->wd) != 0) {
+                FileEvent(*event);
+                continue;
+            }
+            const auto folder = folders_.find(event->wd);
+            if (folder != folders_.end() && folder->second.empty() &&
+                (event->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED))) {
+                LoseRoot();
+                continue;
+            }
             if (event->mask & IN_IGNORED) {
                 folders_.erase(event->wd);
                 continue;
             }
-            const auto folder = folders_.find(event->wd);
             if (folder == folders_.end() || event->len == 0)
                 continue;
             const std::string name = event->name;
@@ -186,6 +307,14 @@ void Watcher::ReadEvents()
             }
             if (IgnoredName(name))
                 continue;
+            // A symbolic link that went or came: what it named is no longer
+            // followed, what it names now is.
+            if (event->mask & (IN_MOVED_FROM | IN_DELETE))
+                Forget(relative);
+            if (event->mask & (IN_CREATE | IN_MOVED_TO)) {
+                Forget(relative);
+                FollowLink(relative, false);
+            }
             const bool music = relative == musicName_;
             if (event->mask & (IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE))
                 Count(music);
@@ -207,8 +336,12 @@ bool Watcher::Poll(FolderChange* change)
     if (fd_ < 0)
         return false;
     ReadEvents();
+    LookForRoot();
     if (!pending_ || MillisecondsLeft() > 0)
         return false;
+    // A folder deleted with all it holds: the last of its files may have
+    // gone before the folder itself.
+    CheckRoot();
     pending_ = false;
     *change = change_;
     return true;
@@ -223,6 +356,8 @@ bool Watcher::Wait(int timeoutMs, FolderChange* change)
         if (Poll(change))
             return true;
         int wait = pending_ ? MillisecondsLeft() : -1;
+        if (rootGone_ && (wait < 0 || wait > kGoneRetry.count()))
+            wait = static_cast<int>(kGoneRetry.count());
         if (timeoutMs >= 0) {
             const auto left =
                 std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();

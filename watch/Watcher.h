@@ -8,6 +8,9 @@
 #include <map>
 #include <string>
 #include <thread>
+#include <sys/types.h>
+
+struct inotify_event;
 
 namespace watch {
 
@@ -39,8 +42,15 @@ public:
     Watcher(const Watcher&) = delete;
     Watcher& operator=(const Watcher&) = delete;
 
-    // Starts following folder; musicName is the music file's path relative
-    // to it. False with *error when inotify cannot follow the folder.
+    // While the show folder itself is gone, whether it is back is looked at
+    // this often.
+    static constexpr std::chrono::milliseconds kGoneRetry{100};
+
+    // Starts following folder (give an absolute path: it is looked up again
+    // when the folder is deleted and made again); musicName is the music
+    // file's path relative to it. Symbolic links to files and folders are
+    // followed to what they name. False with *error when inotify cannot
+    // follow the folder.
     bool Start(const std::string& folder, const std::string& musicName, std::string* error);
 
     // Reads what the kernel has queued without blocking. True once per
@@ -61,7 +71,13 @@ private:
     using Clock = std::chrono::steady_clock;
 
     void Follow(const std::string& relative, bool countFiles);
+    void FollowLink(const std::string& relative, bool countFiles);
     void Forget(const std::string& relative);
+    void ForgetFolder(const std::string& relative);
+    void LoseRoot();
+    void LookForRoot();
+    void CheckRoot();
+    void FileEvent(const struct inotify_event& event);
     void Count(bool music);
     void ReadEvents();
     int MillisecondsLeft() const;
@@ -71,6 +87,10 @@ private:
     std::string root_;
     std::string musicName_;
     std::map<int, std::string> folders_;  // watch descriptor -> path below root ("" for root)
+    std::map<int, std::string> files_;    // the same, for files that symbolic links name
+    bool rootGone_ = false;               // the show folder was deleted or moved away
+    dev_t rootDevice_ = 0;                // the folder followed as the show folder
+    ino_t rootInode_ = 0;
 
     bool pending_ = false;
     FolderChange change_;
@@ -94,6 +114,8 @@ public:
 
     // True when a change came since the last call; *change merges all of them.
     bool Take(FolderChange* change);
+    // Whether Take would return true, taking nothing.
+    bool Changed() const { return changed_.load(); }
 
 private:
     Watcher watcher_;

@@ -97,6 +97,23 @@ void BenchImageSetParams(EmbeddedPerl& perl)
     Report("Image::SetParams, 11 keys / Perl sub reading them", t[2], t[1], t[0], "<= 1.0");
 }
 
+// Image->new many times over in one run: every object stays until the run
+// ends, so a registry that grows badly would show here (it once copied
+// itself at every new: 80,000 took minutes).
+void BenchManyObjects(EmbeddedPerl& perl)
+{
+    constexpr long kObjects = 100000;
+    perl.Eval("Image::boot_Image();");
+    const auto start = std::chrono::steady_clock::now();
+    perl.Eval("my @made; push @made, Image->new for 1 .. " + std::to_string(kObjects) + "; scalar @made");
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (!perl.error().empty() || perl.context().effects.Count() < static_cast<std::size_t>(kObjects)) {
+        std::fprintf(stderr, "objects: %zu made; %s", perl.context().effects.Count(), perl.error().c_str());
+        std::exit(1);
+    }
+    std::printf("Image->new, %ld objects in one run: %.3f s (goal < 1 s)\n", kObjects, seconds);
+}
+
 }  // namespace
 
 int main()
@@ -114,5 +131,6 @@ int main()
     Report("OpenGL::glSpacePressed / empty Perl sub", t[2], t[1], t[0], "<= 0.8");
     Report("OpenGL::glGetTime / empty Perl sub", t[3], t[1], t[0], "<= 1.1");
     BenchImageSetParams(perl);
+    BenchManyObjects(perl);
     return 0;
 }

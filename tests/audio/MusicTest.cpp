@@ -3,15 +3,21 @@
 #include "audio/Decoder.h"
 #include "audio/Feed.h"
 #include "audio/Player.h"
+#include "audio/Realtime.h"
 #include "tests/audio/AudioSupport.h"
 #include "tests/support/Player.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
+#include <sstream>
+#include <sys/syscall.h>
+#include <thread>
 #include <utility>
 
 using namespace audio_test;
@@ -261,4 +267,49 @@ TEST(MusicClock, DeviceThatStopsCallingHandsOverToTheWallClock)
     EXPECT_LE(worst, 50.0);
     EXPECT_NE(said.find("sound lost"), std::string::npos) << said;
     EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+}
+
+// The lock the SDL device thread shares with the script's thread: while the
+// real-time device thread waits for it, a normal thread that holds it runs at
+// the device thread's priority (the kernel's own figure for it goes below 0),
+// so that other normal threads cannot keep it from letting go.
+TEST(MusicOutput, DeviceLockLendsItsPriorityToItsHolder)
+{
+    const auto KernelPriority = [](pid_t tid) {
+        std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        std::istringstream fields(line.substr(line.rfind(')') + 2));
+        std::string field;
+        for (int i = 3; i <= 18; ++i)  // field 18: the priority
+            fields >> field;
+        return std::atoi(field.c_str());
+    };
+    music::PriorityMutex lock;
+    std::atomic<pid_t> holder{0};
+    std::atomic<bool> release{false};
+    std::thread normal([&] {
+        std::lock_guard<music::PriorityMutex> guard(lock);
+        holder = static_cast<pid_t>(syscall(SYS_gettid));
+        while (!release)
+            usleep(1000);
+    });
+    ASSERT_TRUE(WaitFor([&] { return holder != 0; }, 5000));
+    const int normalPriority = KernelPriority(holder);
+    std::atomic<bool> realtime{false};
+    std::thread device([&] {
+        sched_param param{};
+        param.sched_priority = music::kDevicePriority;
+        realtime = pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
+        std::lock_guard<music::PriorityMutex> guard(lock);
+    });
+    usleep(100000);
+    const int lent = KernelPriority(holder);
+    release = true;
+    normal.join();
+    device.join();
+    if (!realtime)
+        GTEST_SKIP() << "no right to real-time scheduling here";
+    EXPECT_GE(normalPriority, 0);
+    EXPECT_LT(lent, 0) << "the holder kept its own priority " << normalPriority;
 }

@@ -131,3 +131,33 @@ TEST(Pulse, ClockReadsWhatTheServerPlaysThroughRestarts)
     }
     EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 6) << said;
 }
+
+// A player whose server died, while it tries a new one that takes the
+// connection and never answers (an attempt lasts seconds), goes at once.
+TEST(Pulse, PlayerGoesAtOnceWhileAReconnectHangs)
+{
+    PulseServer server;
+    ASSERT_TRUE(server.Running()) << "pulseaudio did not start:\n" << server.Log();
+    setenv("PULSE_SERVER", server.Address().c_str(), 1);
+    unsetenv("SDL_AUDIODRIVER");
+    std::string error;
+    auto player = music::Player::Create(44100, &error);
+    ASSERT_TRUE(player) << error;
+    ASSERT_EQ(player->OutputName(), "pulse");
+    player->Open(Fixture("clicks.mp3"));
+    player->Start();
+    testing::internal::CaptureStderr();
+    server.Kill();
+    // The killed server's socket is taken over by one that never answers.
+    testing_support::SilentServer silent(server.Address().substr(std::string("unix:").size()));
+    ASSERT_TRUE(silent.Listening());
+    // Reading the clock notices the loss; the reconnect thread then tries
+    // within a second.
+    WaitFor([&] { return player->Position() < 0; }, 200);
+    const bool tried = silent.WaitForClient(3);
+    const std::string said = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(tried) << said;
+    const long long start = NowNs();
+    player.reset();
+    EXPECT_LE((NowNs() - start) / 1e6, 100.0);
+}

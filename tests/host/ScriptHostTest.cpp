@@ -10,8 +10,13 @@
 #include "host/ScriptHost.h"
 
 #include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 TEST(ScriptHostRuns, EachRunHasItsOwnInterpreterAndObjects)
 {
@@ -128,5 +133,69 @@ END { print "end\n" }
         EXPECT_EQ(run.error.empty(), e.end != host::RunEnd::Failed) << run.error;
         EXPECT_EQ(out, e.out);
     }
+
+    // An interrupt during the teardown (every glGetTime asks for one here)
+    // neither cuts an END block short nor ends the run: it stays pending.
+    struct Interrupting : host::LiveFrontEnd {
+        explicit Interrupting(show::Context& c) : context(c) {}
+        std::uint32_t WallMs() override { return context.RequestInterrupt(), 0; }
+        show::Context& context;
+    };
+    std::unique_ptr<show::FrontEnd> live = std::move(context.frontEnd);
+    context.frontEnd = std::make_unique<Interrupting>(context);
+    const host::RunResult ending = Run(R"(OpenGL::boot_OpenGL();
+sub main { 2 }
+END { OpenGL::glGetTime() for 1 .. 3; print "end\n" }
+)",
+                                       &out);
+    EXPECT_EQ(ending.end, host::RunEnd::Returned);
+    EXPECT_EQ(ending.status, 2);
+    EXPECT_EQ(out, "end\n");
+    EXPECT_TRUE(context.interruptRequested.exchange(false));
+    context.frontEnd = std::move(live);
+
+    // What a script changes of the process is given back after its run:
+    // signal handlers, standard streams, environment, umask, current folder.
+    context.folder = open(dir.path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const auto Handler = [](int signalNumber) {
+        struct sigaction action;
+        sigaction(signalNumber, nullptr, &action);
+        return action.sa_handler;
+    };
+    const auto Stream = [](int fd) {
+        struct stat st;
+        return fstat(fd, &st) == 0 ? st.st_ino : 0;
+    };
+    // (Handlers of the player's own, such as a recording's, and ignored
+    // signals: Perl would leave its own or the default in their place.)
+    struct sigaction own {};
+    own.sa_handler = [](int) {};
+    sigaction(SIGINT, &own, nullptr);
+    signal(SIGUSR1, SIG_IGN);
+    setenv("SHOWPLAYER_KEPT", "kept", 1);
+    const mode_t mask = umask(022);
+    const auto intHandler = Handler(SIGINT), usr1Handler = Handler(SIGUSR1);
+    const auto stderrFile = Stream(2);
+    dir.Write("main.pl", R"($SIG{INT} = sub { print "caught\n" }; $SIG{USR1} = 'DEFAULT';
+$ENV{SHOWPLAYER_KEPT} = 'changed'; $ENV{SHOWPLAYER_NEW} = 1;
+umask 0777;
+chdir '/' or die;
+open STDERR, '>', '/dev/null' or die;
+sub main { 1 }
+)");
+    const host::RunResult changing = host::RunScript(context);
+    EXPECT_EQ(changing.status, 1);
+    EXPECT_EQ(Handler(SIGINT), intHandler);
+    EXPECT_EQ(Handler(SIGUSR1), usr1Handler);
+    EXPECT_EQ(Stream(2), stderrFile);
+    EXPECT_STREQ(std::getenv("SHOWPLAYER_KEPT"), "kept");
+    EXPECT_EQ(std::getenv("SHOWPLAYER_NEW"), nullptr);
+    EXPECT_EQ(umask(mask), 022u);
+    EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::current_path(), dir.path()));
+    close(context.folder);
+    context.folder = -1;
+    signal(SIGINT, SIG_DFL);
+    signal(SIGUSR1, SIG_DFL);
+    unsetenv("SHOWPLAYER_KEPT");
     std::filesystem::current_path(previous);
 }

@@ -180,9 +180,10 @@ TEST(StartupStages, HelpAndVersionEndBeforeAnyWindow)
     }
 }
 
-// Ctrl-C and kill end a running show at once, by the signal, as they end any
-// command; the window's close button ends it as `exit 0` would, with its END
-// blocks, also from inside an eval.
+// Ctrl-C and kill end a running show (and a sound stage that waits on its
+// server) at once, by the signal, as they end any command; the window's close
+// button ends it as `exit 0` would, with its END blocks, also from inside an
+// eval.
 TEST(StartupScript, SignalsAndTheCloseButtonEndTheShow)
 {
     for (const int signal : {SIGTERM, SIGINT, 0}) {
@@ -207,4 +208,17 @@ END { print "end\n" }
         EXPECT_EQ(player.Signal(), signal);
         EXPECT_EQ(player.Out(), std::string("using resolution 800x600 32bpp\nready\n") + (signal ? "" : "end\n"));
     }
+
+    // Ctrl-C also while the sound output starts, held up by a sound server
+    // that takes the connection and never answers.
+    ShowDir dir("sub main { print \"script\\n\"; 0 }");
+    SilentServer server(dir / "pulse");
+    ASSERT_TRUE(server.Listening());
+    RunOptions options;
+    options.env = {{"PULSE_SERVER", "unix:" + dir / "pulse"}};
+    options.unsetEnv = {"SDL_AUDIODRIVER"};
+    LivePlayer player(dir, {"-w"}, options);
+    ASSERT_TRUE(server.WaitForClient(15)) << player.Err();
+    kill(player.pid(), SIGINT);
+    EXPECT_EQ(player.WaitExit(1.5), 128 + SIGINT) << player.Err();
 }

@@ -10,6 +10,8 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdexcept>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -225,6 +227,41 @@ void LivePlayer::Close()
     event.xclient.data.l[1] = CurrentTime;
     XSendEvent(display, window, False, NoEventMask, &event);
     XFlush(display);
+}
+
+SilentServer::SilentServer(const std::string& path)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path)
+        return;
+    path.copy(address.sun_path, path.size());
+    unlink(path.c_str());
+    fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd_ >= 0 && (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd_, 16) != 0)) {
+        close(fd_);
+        fd_ = -1;
+    }
+}
+
+SilentServer::~SilentServer()
+{
+    for (int client : clients_)
+        close(client);
+    if (fd_ >= 0)
+        close(fd_);
+}
+
+bool SilentServer::WaitForClient(double seconds)
+{
+    pollfd wait{fd_, POLLIN, 0};
+    if (fd_ < 0 || poll(&wait, 1, static_cast<int>(seconds * 1000)) != 1)
+        return false;
+    const int client = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (client < 0)
+        return false;
+    clients_.push_back(client);
+    return true;
 }
 
 }  // namespace testing_support

@@ -101,4 +101,22 @@ private:
     int status_ = -1, signal_ = 0;
 };
 
+// A sound server that takes connections and never answers: a listening
+// socket at path, for PULSE_SERVER="unix:" + path.
+class SilentServer {
+public:
+    explicit SilentServer(const std::string& path);
+    ~SilentServer();
+    SilentServer(const SilentServer&) = delete;
+    SilentServer& operator=(const SilentServer&) = delete;
+
+    bool Listening() const { return fd_ >= 0; }
+    // Waits up to seconds for a client to connect, and keeps it waiting.
+    bool WaitForClient(double seconds);
+
+private:
+    int fd_ = -1;
+    std::vector<int> clients_;
+};
+
 }  // namespace testing_support

@@ -107,8 +107,27 @@ TEST(Watch, EachSaveReloadsOnceWithTheMusicGoingOn)
         player.Drain(kAfterglow);
         EXPECT_EQ(CountLines(player, "first "), version + 1);
     }
+    // A change while a run is torn down (here its own DESTROY touches a
+    // file, then calls into the player) cuts nothing short, ends nothing and
+    // belongs to the reload under way: the next script runs once.
+    dir.Write("main.pl", FillShow("v4", "pics/fill.bmp") + R"(package Keeper;
+sub DESTROY {
+    open my $f, '>', 'touched' or die; close $f;
+    for (1 .. 30) { OpenGL::glGetSoundPos(); select(undef, undef, undef, 0.01) }
+    print "destroyed\n";
+}
+our $keeper = bless {}, 'Keeper';
+)");
+    ASSERT_GE(player.WaitForLine("first v4", kPatience), 0) << player.Err();
+    dir.Write("main.pl", FillShow("v5", "pics/fill.bmp"));
+    ASSERT_GE(player.WaitForLine("first v5", kPatience), 0) << player.Err();
+    EXPECT_GE(player.WaitForLine("destroyed", 0), 0);
+    player.Drain(kAfterglow);
+    EXPECT_EQ(CountLines(player, "first v5"), 1);
+    EXPECT_EQ(CountLines(player, "last v5"), 0);
+
     ASSERT_TRUE(WriteBmp(dir / "pics/fill.bmp", 16, 16, SolidPixels(16, 16, kGreen)));
-    ASSERT_GE(player.WaitForLine("last v3", kPatience), 0) << player.Err();
+    ASSERT_GE(player.WaitForLine("last v5", kPatience), 0) << player.Err();
     EXPECT_TRUE(ScreenBecomes([](const ScreenShot& s) { return CentreIs(s, kGreen); }));
 
     // New music is opened again: a position past the end of the shorter file
@@ -124,7 +143,8 @@ TEST(Watch, EachSaveReloadsOnceWithTheMusicGoingOn)
 }
 
 // An error shows in the window while the player (and its music) goes on; the
-// next save runs the show again; Escape ends the player with status 1.
+// next save runs the show again, also in a show folder made anew; Escape ends
+// the player with status 1.
 TEST(Watch, ErrorScreenUntilTheNextSave)
 {
     ShowDir dir("sub main {\n    my $x = ;\n}\n");
@@ -138,6 +158,14 @@ TEST(Watch, ErrorScreenUntilTheNextSave)
     ASSERT_GE(player.WaitForLine("first fixed", kPatience), 0) << player.Err();
     EXPECT_TRUE(ScreenBecomes([](const ScreenShot& s) { return CentreIs(s, kBlue); }));
 
+    // The show folder deleted and made again (a checkout, an unpack): the
+    // show runs from the new folder.
+    std::filesystem::remove_all(dir.path());
+    EXPECT_TRUE(ScreenBecomes(ShowsError));
+    dir.Copy(Fixture("tone.mp3"), "derure.mp3");
+    dir.Write("main.pl", FillShow("again"));
+    ASSERT_GE(player.WaitForLine("first again", kPatience), 0) << player.Err();
+
     dir.Write("main.pl", FillShow("dying", "", "die \"no frame two\\n\";"));
     ASSERT_GE(player.WaitForLine("first dying", kPatience), 0) << player.Err();
     EXPECT_TRUE(ScreenBecomes(ShowsError));
@@ -148,7 +176,7 @@ TEST(Watch, ErrorScreenUntilTheNextSave)
 }
 
 // The old script's GL objects, error handlers and END blocks are gone after a
-// reload. The names of GL objects come from a preloaded library that watches
+// reload, and so are its current folder and standard output. The names of GL objects come from a preloaded library that watches
 // the player's glGenTextures and glGenLists and tells, at each swap, which of
 // those names GL still knows.
 TEST(Watch, OldScriptsObjectsAndHandlersAreGoneAfterAReload)
@@ -212,7 +240,7 @@ sub main {
         select(undef, undef, undef, 0.01);
     }
 }
-END { print "end of the catcher\n" }
+END { print "end of the catcher\n"; chdir '/'; open STDOUT, '>', '/dev/null' }
 )");
     const int first = player.WaitForLine("frame", kPatience);
     ASSERT_GE(first, 0) << player.Err();

@@ -137,6 +137,54 @@ TEST(Watcher, FollowsFoldersAsTheyMove)
     EXPECT_EQ(watcher.FolderCount(), 1u);
 }
 
+// Symbolic links are followed to what they name, outside the folder too,
+// without a loop on a link back into it; a show folder deleted and made
+// again under its path is followed again.
+TEST(Watcher, FollowsLinksAndAFolderMadeAgain)
+{
+    TempDir outside, parent;
+    outside.Write("real.pl", "sub main { 1 }");
+    outside.Write("music.mp3", "mp3");
+    outside.Write("art/a.png", "old");
+    const std::string show = parent / "show";
+    parent.Write("show/pics/b.png", "old");
+    std::filesystem::create_symlink(outside / "real.pl", show + "/main.pl");
+    std::filesystem::create_symlink(outside / "music.mp3", show + "/derure.mp3");
+    std::filesystem::create_symlink(outside / "art", show + "/art");
+    std::filesystem::create_symlink("..", show + "/pics/up");  // a cycle
+    watch::Watcher watcher;
+    std::string error;
+    ASSERT_TRUE(watcher.Start(show, "derure.mp3", &error)) << error;
+    EXPECT_EQ(watcher.FolderCount(), 3u);
+
+    const struct {
+        const char* name;
+        std::function<void()> change;
+        bool music;
+    } cases[] = {
+        {"a linked script written", [&] { outside.Write("real.pl", "sub main { 2 }"); }, false},
+        {"a linked script renamed over",
+         [&] {
+             outside.Write("real.new", "sub main { 3 }");
+             Rename(outside, "real.new", "real.pl");
+         },
+         false},
+        {"and written again after that", [&] { outside.Write("real.pl", "sub main { 4 }"); }, false},
+        {"linked music", [&] { outside.Write("music.mp3", "new"); }, true},
+        {"a picture in a linked folder", [&] { outside.Write("art/a.png", "new"); }, false},
+        {"the folder deleted", [&] { std::filesystem::remove_all(show); }, true},
+        {"the folder made again", [&] { parent.Write("show/main.pl", "sub main { 5 }"); }, true},
+        {"a file of the new folder", [&] { parent.Write("show/main.pl", "sub main { 6 }"); }, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.change();
+        const Count count = Changes(watcher);
+        EXPECT_EQ(count.changes, 1);
+        EXPECT_EQ(count.music, c.music);
+    }
+}
+
 // The watcher's thread reports while the caller is busy elsewhere, and
 // merges what it saw until it is asked.
 TEST(Watcher, BackgroundWatchReportsAndMerges)
