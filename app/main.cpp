@@ -57,6 +57,7 @@ int main(int argc, char** argv, char** env)
         result = 1;
     } else {
         host::RestoreTerminationSignals();
+        host::StartAuthoring(settings.watch, settings.editor, settings.editorHost, settings.editorPort, context);
         host::ScriptRuntime runtime(&argc, &argv, &env);
         host::RunRules rules;
         rules.beforeProcessExit = host::CloseStages;

@@ -73,7 +73,8 @@ void SetError(Settings& settings, const std::string& message)
         settings.error = message;
 }
 
-const char* const kLongOptions[] = {"watch", "record", "fps", "duration"};
+const char* const kLongOptions[] = {"watch", "record", "fps", "duration", "editor"};
+constexpr int kMaxPort = 65535;
 
 std::string LongName(const char* word)
 {
@@ -106,6 +107,21 @@ void ApplyLong(Settings& settings, int argc, char* const* argv, int* i, std::FIL
             SetError(settings, "option '--watch' takes no value");
         else
             settings.watch = true;
+        return;
+    }
+    if (name == "editor") {
+        // The value is optional, so only "--editor=HOST:PORT" gives one.
+        settings.editor = true;
+        if (!equals)
+            return;
+        const char* colon = std::strrchr(equals + 1, ':');
+        long port = 0;
+        if (!colon || colon == equals + 1 || !ParseWhole(colon + 1, 1, kMaxPort, &port)) {
+            SetError(settings, std::string("--editor takes HOST:PORT, not \"") + (equals + 1) + "\"");
+            return;
+        }
+        settings.editorHost.assign(equals + 1, colon);
+        settings.editorPort = static_cast<int>(port);
         return;
     }
     const char* value = nullptr;
@@ -179,6 +195,9 @@ Settings ParseOptions(int argc, char* const* argv, bool posixlyCorrect, std::FIL
             break;  // the argument used up the rest of the word
         }
     }
+    // A recording must come out the same every time: it plays the track files.
+    if (settings.editor && !settings.recordPath.empty())
+        SetError(settings, "--editor cannot be used with --record (a recording takes its sync tracks from the files)");
     return settings;
 }
 
