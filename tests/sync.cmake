@@ -7,5 +7,9 @@ target_link_libraries(sync_tests PRIVATE perlsupport showsync GTest::gtest_main)
 add_dependencies(sync_tests showplayer fixtures)
 add_test(NAME sync.tracks COMMAND sync_tests --gtest_filter=SyncTrack*:SyncFile*:SyncPackage*)
 set_tests_properties(sync.tracks PROPERTIES LABELS unit)
-add_test(NAME sync.editor COMMAND sync_tests --gtest_filter=SyncEditor*)
-set_tests_properties(sync.editor PROPERTIES LABELS script TIMEOUT 180)
+# Each group has an X server of its own, so that key presses reach the player.
+foreach(group Connection Faults Reload Transport Record)
+  add_test(NAME sync.${group}
+    COMMAND ${CMAKE_SOURCE_DIR}/scripts/with-xvfb --screen 800x600x24 $<TARGET_FILE:sync_tests> --gtest_filter=SyncEditor${group}.*)
+  set_tests_properties(sync.${group} PROPERTIES LABELS script TIMEOUT 120)
+endforeach()

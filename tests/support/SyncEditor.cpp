@@ -28,13 +28,15 @@ std::uint32_t ReadBe32(const std::string& s, std::size_t at)
 
 }  // namespace
 
-SyncEditor::SyncEditor()
+SyncEditor::SyncEditor(int port)
 {
     listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int one = 1;
+    setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
     bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
     listen(listener_, 4);
     socklen_t length = sizeof address;

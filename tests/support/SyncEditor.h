@@ -16,8 +16,9 @@ namespace testing_support {
 
 class SyncEditor {
 public:
-    // Starts listening at once (the port exists before the player starts).
-    SyncEditor();
+    // Starts listening at once (the port exists before the player starts), on
+    // the given port or an ephemeral one.
+    explicit SyncEditor(int port = 0);
     ~SyncEditor();
     SyncEditor(const SyncEditor&) = delete;
     SyncEditor& operator=(const SyncEditor&) = delete;
