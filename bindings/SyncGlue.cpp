@@ -74,8 +74,9 @@ void XS_Track(pTHX_ CV* cv)
     if (outside)
         croak("Sync::Track: the file of track \"%.*s\" would lie outside the show folder",
               static_cast<int>(length < static_cast<STRLEN>(kNameShown) ? length : kNameShown), bytes);
+    // The handle holds the track's number, which stays for the player's life.
     SV* handle = sv_newmortal();
-    sv_setref_pv(handle, kTrackClass, track);
+    sv_setref_iv(handle, kTrackClass, static_cast<IV>(context.tracks.Number(track)));
     ST(0) = handle;
     XSRETURN(1);
 }
@@ -88,9 +89,10 @@ synctrack::Track* ThisTrack(pTHX_ const show::Context& context, SV* handle)
     if (SvROK(handle)) {
         SV* referent = SvRV(handle);
         if (SvOBJECT(referent) && SvTYPE(referent) <= SVt_PVMG) {
-            void* address = INT2PTR(void*, SvIOK(referent) ? SvIVX(referent) : SvIV(referent));
-            if (synctrack::Track* track = context.tracks.Find(address))
-                return track;
+            const IV number = SvIOK(referent) ? SvIVX(referent) : SvIV(referent);
+            if (number >= 0)
+                if (synctrack::Track* track = context.tracks.At(static_cast<std::size_t>(number)))
+                    return track;
         }
     }
     croak("Sync::Track::Value: THIS is not a Sync::Track object");

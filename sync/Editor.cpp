@@ -161,7 +161,7 @@ void EditorClient::Wake()
     }
 }
 
-bool EditorClient::Pause(int ms)
+bool EditorClient::Rest(int ms)
 {
     WaitFor(wakeRead_, POLLIN, ms);
     char drain[64];
@@ -188,7 +188,7 @@ void EditorClient::Run()
                 std::fprintf(log_, "sync: no editor at %s (%s); the show plays its track files, trying again every second\n",
                              address_.c_str(), why.c_str());
             told = true;
-            if (!Pause(kRetryMs))
+            if (!Rest(kRetryMs))
                 return;
             continue;
         }
@@ -217,7 +217,7 @@ void EditorClient::Run()
                 return;
         }
         told = true;  // the end of the connection has been reported
-        if (!Pause(kRetryMs))
+        if (!Rest(kRetryMs))
             return;
     }
 }

@@ -70,8 +70,8 @@ private:
     bool Parse(const std::vector<unsigned char>& input, std::size_t* used, std::string* why);
     void Push(const EditorEvent& event);
     void Wake();
-    // Sleeps up to ms, or until Stop; false when stopping.
-    bool Pause(int ms);
+    // Sleeps up to ms, or until woken; false when stopping.
+    bool Rest(int ms);
 
     const std::string host_;
     const int port_;

@@ -50,7 +50,6 @@ Track* Session::Get(const std::string& name)
     tracks_.push_back(Entry{std::make_unique<Track>(name)});
     Entry& entry = tracks_.back();
     byName_.emplace(name, tracks_.size() - 1);
-    addresses_.insert(entry.track.get());
     Load(entry);
     if (editor_)
         editor_->AddTrack(name);

@@ -11,7 +11,6 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 namespace synctrack {
@@ -42,11 +41,11 @@ public:
     // The track of that name, made and read from its file on first use. The
     // name must be one StaysInside accepts.
     Track* Get(const std::string& name);
-    // The track at address when it is one of ours; null otherwise.
-    Track* Find(const void* address) const
-    {
-        return addresses_.count(address) ? static_cast<Track*>(const_cast<void*>(address)) : nullptr;
-    }
+    // A track's number: its place in the order first asked (the editor's
+    // number for it too). Numbers stay for the player's life.
+    std::size_t Number(const Track* track) const { return byName_.at(track->Name()); }
+    // The track of that number; null when there is none.
+    Track* At(std::size_t number) const { return number < tracks_.size() ? tracks_[number].track.get() : nullptr; }
     std::size_t Count() const { return tracks_.size(); }
 
     // Connects to the editor at host:port in the background.
@@ -76,7 +75,6 @@ private:
     std::FILE* const log_;
     std::vector<Entry> tracks_;  // in the order first asked: the editor's numbers
     std::unordered_map<std::string, std::size_t> byName_;
-    std::unordered_set<const void*> addresses_;
     std::unique_ptr<EditorClient> editor_;
     std::vector<EditorEvent> events_;
     unsigned dropped_ = 0;  // a connection found at fault: its later events go unheard

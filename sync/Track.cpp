@@ -46,9 +46,18 @@ double Track::Value(double row) const
 {
     if (keys_.empty())
         return 0.0;
-    long index = Find(FloorRow(row));
-    if (index < 0)
-        index = -index - 2;  // the key before the row
+    const std::int32_t floor = FloorRow(row);
+    long index;
+    const std::size_t count = keys_.size();
+    if (hint_ + 1 < count && keys_[hint_].row <= floor && floor < keys_[hint_ + 1].row) {
+        index = static_cast<long>(hint_);
+    } else {
+        index = Find(floor);
+        if (index < 0)
+            index = -index - 2;  // the key before the row
+        if (index >= 0)
+            hint_ = static_cast<std::size_t>(index);
+    }
     if (index < 0)
         return keys_.front().value;
     if (index > static_cast<long>(keys_.size()) - 2)

@@ -47,7 +47,11 @@ public:
     void SetKey(const Key& key);
     // Removes the key on row; false when there is none.
     bool DeleteKey(std::int32_t row);
-    void Clear() { keys_.clear(); keys_.shrink_to_fit(); }
+    void Clear()
+    {
+        keys_.clear();
+        keys_.shrink_to_fit();
+    }
     // Takes keys with strictly ascending rows (as a file gives them).
     void Replace(std::vector<Key> keys) { keys_ = std::move(keys); }
 
@@ -55,6 +59,9 @@ private:
     // Index of the key on row, or -(index of the first key after it) - 1.
     long Find(std::int32_t row) const;
 
+    // The key before which the last value was found: time mostly moves on
+    // a little from one frame to the next, and a look there spares the search.
+    mutable std::size_t hint_ = 0;
     std::string name_;
     std::vector<Key> keys_;  // rows strictly ascending
 };

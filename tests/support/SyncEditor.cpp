@@ -83,7 +83,7 @@ std::string SyncEditor::DeleteKey(std::uint32_t track, std::uint32_t row)
 }
 
 std::string SyncEditor::SetRow(std::uint32_t row) { return std::string(1, '\3') + Be32(row); }
-std::string SyncEditor::Pause(bool paused) { return std::string(1, '\4') + std::string(1, paused ? '\1' : '\0'); }
+std::string SyncEditor::PauseMusic(bool paused) { return std::string(1, '\4') + std::string(1, paused ? '\1' : '\0'); }
 std::string SyncEditor::SaveTracks() { return std::string(1, '\5'); }
 
 void SyncEditor::Send(const std::string& bytes, int pieces)

@@ -43,7 +43,7 @@ public:
     static std::string SetKey(std::uint32_t track, std::uint32_t row, float value, std::uint8_t type);
     static std::string DeleteKey(std::uint32_t track, std::uint32_t row);
     static std::string SetRow(std::uint32_t row);
-    static std::string Pause(bool paused);
+    static std::string PauseMusic(bool paused);
     static std::string SaveTracks();
 
     // Sends bytes on the latest connection; with pieces > 1, in that many

@@ -110,7 +110,7 @@ TEST(SyncEditorConnection, PauseSeekAndThePlayersRows)
     LivePlayer player(dir, {"-w", "--editor=" + editor.Address()});
     // Playing: the rows go out, each only when it changes.
     ASSERT_TRUE(editor.WaitFor([](const SyncEditor::Seen& s) { return s.rows.size() >= 5; })) << player.Err();
-    editor.Send(SyncEditor::Pause(true));
+    editor.Send(SyncEditor::PauseMusic(true));
     Sleep(0.3);
     const int held = LastPos(player);
     const std::size_t rowsSent = editor.Now().rows.size();
@@ -122,7 +122,7 @@ TEST(SyncEditorConnection, PauseSeekAndThePlayersRows)
     EXPECT_GE(player.WaitForLine("pos 5000", 10), 0);
     Sleep(0.3);
     EXPECT_EQ(LastPos(player), 5000);
-    editor.Send(SyncEditor::Pause(false));
+    editor.Send(SyncEditor::PauseMusic(false));
     ASSERT_TRUE(editor.WaitFor([&](const SyncEditor::Seen& s) { return s.rows.size() >= rowsSent + 3; }));
     EXPECT_GT(LastPos(player), 5000);
     const auto rows = editor.Now().rows;
