@@ -50,7 +50,12 @@ Track* Session::Get(const std::string& name)
     tracks_.push_back(Entry{std::make_unique<Track>(name)});
     Entry& entry = tracks_.back();
     byName_.emplace(name, tracks_.size() - 1);
-    Load(entry);
+    // While an editor is connected its keys are the truth, from the first:
+    // it answers the request with them.
+    if (editor_ && editor_->Connected())
+        entry.fromFile = false;
+    else
+        Load(entry);
     if (editor_)
         editor_->AddTrack(name);
     return entry.track.get();

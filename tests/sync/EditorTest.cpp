@@ -82,10 +82,14 @@ TEST(SyncEditorConnection, TrackNumbersKeysAndReconnect)
 {
     SyncEditor editor;
     ShowDir dir(Show("'a', 'b'", "'c:x'"));
+    // A track made while the editor is connected takes the editor's keys,
+    // not its file's.
+    dir.Write("sync_c-3Ax.track", std::string("\1\0\0\0\0\0\0\0\0\0\x10\x41\0", 13));  // row 0: 9.0
     LivePlayer player(dir, {"-w", "--editor=" + editor.Address()});
     ASSERT_TRUE(editor.WaitFor([](const SyncEditor::Seen& s) { return s.tracks == Names({"a", "b", "c:x"}); }))
         << player.Err();
     EXPECT_TRUE(editor.Now().greeted);
+    EXPECT_GE(player.WaitForLine("v a=0 b=0 c:x=0", 10), 0);
     editor.Send(SyncEditor::SetKey(2, 0, 4.5f, 0));
     EXPECT_GE(player.WaitForLine("v a=0 b=0 c:x=4.5", 10), 0);
     // A message in pieces is no fault.
