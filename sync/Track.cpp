@@ -67,7 +67,8 @@ double Track::Value(double row) const
     const Key& k1 = keys_[static_cast<std::size_t>(index) + 1];
     if (k0.type == KeyType::Step)
         return k0.value;
-    double t = (row - k0.row) / static_cast<double>(k1.row - k0.row);
+    // The rows' difference in double: exact, and it cannot overflow.
+    double t = (row - k0.row) / (static_cast<double>(k1.row) - k0.row);
     if (k0.type == KeyType::Smooth)
         t = t * t * (3 - 2 * t);
     else if (k0.type == KeyType::Ramp)
