@@ -63,7 +63,7 @@ private:
     void Run();
     // One connection attempt: the socket, greeted, or -1 with *why.
     int Connect(std::string* why);
-    // Serves one connection until it ends; returns why, "" for a quiet end.
+    // Serves one connection until it ends, saying why in one line.
     void Serve(int socket);
     // Parses the whole messages at the front of input; false (and *why) at a
     // malformed one. *used: the bytes taken.
