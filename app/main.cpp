@@ -82,6 +82,7 @@ int main(int argc, char** argv, char** env)
             std::printf("Geluid is GORT!\n");
             result = 1;
         } else {
+            host::StartAuthoring(settings.watch, settings.editor, settings.editorHost, settings.editorPort, context);
             host::ScriptRuntime runtime(&argc, &argv, &env);
             host::RunRules rules;
             rules.beforeProcessExit = CloseBeforeExit;

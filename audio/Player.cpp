@@ -303,19 +303,29 @@ void Player::Start()
         p.silent.Resume(MonotonicNs());
 }
 
+// Holds the music at the position the clock shows now. During a hand-over
+// the clock runs on the wall, and after one it eases towards the output: the
+// output's own frame differs from what the show saw, so the output is moved
+// to the shown frame, and plays on from there.
 void Player::Pause()
 {
     Impl& p = *impl_;
     p.Check();
     if (!p.playing)
         return;
+    const auto shown = static_cast<std::int64_t>(p.Read());
     p.playing = false;
     p.handover = false;
     p.easeGap = 0.0;
-    if (p.feed && !p.lost)
-        p.floor = static_cast<double>(p.output->Pause());
-    else
-        p.floor = static_cast<double>(p.silent.Pause(MonotonicNs()));
+    p.floor = static_cast<double>(shown);
+    if (p.feed && !p.lost) {
+        p.output->Pause();
+        p.output->Seek(shown);
+    } else {
+        const std::int64_t now = MonotonicNs();
+        p.silent.Pause(now);
+        p.silent.Seek(shown, now);
+    }
 }
 
 bool Player::Playing() const { return impl_->playing; }

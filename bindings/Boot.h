@@ -18,3 +18,4 @@ void BootImage(pTHX_ CV* cv);
 void BootInkStain(pTHX_ CV* cv);
 void BootModel(pTHX_ CV* cv);
 void BootBalTrap(pTHX_ CV* cv);
+void BootSync(pTHX_ CV* cv);

@@ -1,6 +1,7 @@
 // The show's world for one player: the window facts, the music clock, the
 // window and keyboard as the OpenGL package sees them, the effect objects the
-// script made, and the way to interrupt a running script. main owns it; the
+// script made, the sync tracks and the author's transport, and the way to
+// interrupt a running script. main owns it; the
 // script host installs it into each interpreter it builds, and every binding
 // call reaches it from there.
 //
@@ -9,6 +10,7 @@
 #pragma once
 
 #include "audio/Player.h"
+#include "sync/Session.h"
 
 #include <atomic>
 #include <cstdint>
@@ -102,6 +104,24 @@ private:
     std::vector<Entry> order_;
 };
 
+// The author's hold on the music: a pause by the editor or the F2 key, and a
+// loop marked with F3 and F4. Scripts cannot pause the music; while it is held
+// glStartSound does not start it either.
+struct Transport {
+    bool keys = false;  // F2 to F4 are the player's own (--watch, --editor)
+    bool held = false;  // paused by the editor or F2
+    int loopStartMs = -1;
+    int loopEndMs = -1;  // -1: no loop
+
+    // Pauses (held) or plays (starting the music if the script has not).
+    void SetPaused(music::ShowClock* clock, bool paused);
+    // F2: pauses when the music plays, plays otherwise.
+    void Toggle(music::ShowClock* clock);
+    // F3: clears the loop and marks a new start; F4: the end, after it.
+    void MarkStart(music::ShowClock* clock);
+    void MarkEnd(music::ShowClock* clock);
+};
+
 struct Context {
     // The window: its size and the flag handed to the script's main (1 once
     // the window is open).
@@ -119,6 +139,16 @@ struct Context {
     std::unique_ptr<FrontEnd> frontEnd;
 
     EffectRegistry effects;
+
+    // The script's sync tracks (the Sync package) and the editor connection;
+    // they outlive every run of the script.
+    synctrack::Session tracks;
+    Transport transport;
+
+    // Once a frame (each buffer swap) and whenever the editor has sent
+    // something the script is about to read: carries out the editor's
+    // commands, jumps back at the loop's end, and tells the editor the row.
+    void ServeSync();
 
     // Interrupting the script. Any thread may call RequestInterrupt; the
     // script's next binding call (any OpenGL or effect sub) sees it, clears

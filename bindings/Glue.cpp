@@ -40,7 +40,7 @@ void RaiseFailure(pTHX_ CV* cv, const char* what)
 
 // The context is looked up once here, so that no call of a registered sub
 // pays for a hash lookup.
-void RegisterSubs(pTHX_ const Sub* subs, std::size_t count, const char* file)
+show::Context& RegisterSubs(pTHX_ const Sub* subs, std::size_t count, const char* file)
 {
     show::Context* context = InstalledContext(aTHX);
     if (!context)
@@ -49,6 +49,7 @@ void RegisterSubs(pTHX_ const Sub* subs, std::size_t count, const char* file)
         CV* registered = newXS(subs[i].name, subs[i].body, file);
         CvXSUBANY(registered).any_ptr = context;
     }
+    return *context;
 }
 
 }  // namespace glue

@@ -275,8 +275,8 @@ struct Sub {
 // Registers the subs in order under the package's glue file name, each
 // carrying the interpreter's show context for Enter. newXS keeps the file
 // pointer, so it must be a string literal. Raises an error when the
-// interpreter has no context installed.
-void RegisterSubs(pTHX_ const Sub* subs, std::size_t count, const char* file);
+// interpreter has no context installed; returns the context.
+show::Context& RegisterSubs(pTHX_ const Sub* subs, std::size_t count, const char* file);
 
 // The boot sub of an effect package: "P::SetParams", "P::Render", "P::new".
 template <class T>

@@ -16,6 +16,7 @@ void XS_SwapBuffers(pTHX_ CV* cv)
     dXSARGS;
     show::Context& context = Enter(cv);
     CheckArgCount(aTHX_ cv, items, 0, "");
+    context.ServeSync();
     context.frontEnd->SwapBuffers();
     XSRETURN_EMPTY;
 }
@@ -34,7 +35,8 @@ void XS_glStartSound(pTHX_ CV* cv)
     dXSARGS;
     show::Context& context = Enter(cv);
     CheckArgCount(aTHX_ cv, items, 0, "");
-    if (context.clock)
+    // The author's pause (editor or F2) holds until the author lets go.
+    if (context.clock && !context.transport.held)
         context.clock->Start();
     XSRETURN_EMPTY;
 }

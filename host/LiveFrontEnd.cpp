@@ -5,7 +5,7 @@
 
 namespace host {
 
-LiveFrontEnd::LiveFrontEnd() : keys_(SDL_GetKeyState(nullptr)) {}
+LiveFrontEnd::LiveFrontEnd(show::Context* context) : context_(context), keys_(SDL_GetKeyState(nullptr)) {}
 
 void LiveFrontEnd::SwapBuffers() { SDL_GL_SwapBuffers(); }
 
@@ -24,6 +24,20 @@ bool LiveFrontEnd::PumpEvents()
             KeyPressed(event.key.keysym.sym);
     }
     return closeAsked;
+}
+
+// The transport keys: F2 pauses and plays, F3 marks a loop's start, F4 its end.
+void LiveFrontEnd::KeyPressed(SDLKey key)
+{
+    if (!context_ || !context_->transport.keys)
+        return;
+    show::Transport& transport = context_->transport;
+    if (key == SDLK_F2)
+        transport.Toggle(context_->clock);
+    else if (key == SDLK_F3)
+        transport.MarkStart(context_->clock);
+    else if (key == SDLK_F4)
+        transport.MarkEnd(context_->clock);
 }
 
 // An entry of the key state array counts as down when it is non-zero; the

@@ -14,7 +14,9 @@ std::uint32_t WallClockMs();
 
 class LiveFrontEnd : public show::FrontEnd {
 public:
-    LiveFrontEnd();
+    // context: where the transport keys act (F2 to F4, when its transport
+    // takes keys); none without.
+    explicit LiveFrontEnd(show::Context* context = nullptr);
     void SwapBuffers() override;
     bool PumpEvents() override;
     bool KeyDown(show::Key key) override;
@@ -22,10 +24,12 @@ public:
 
 protected:
     // Each key that went down, as PumpEvents takes the events in: for modes
-    // that add keys of the player's own. The scripts see only KeyDown.
-    virtual void KeyPressed(SDLKey key) { (void)key; }
+    // that add keys of the player's own, which call this for the keys they
+    // leave. The scripts see only KeyDown.
+    virtual void KeyPressed(SDLKey key);
 
 private:
+    show::Context* context_;
     // SDL's key state array: it changes only inside PumpEvents.
     const Uint8* keys_;
 };

@@ -73,8 +73,9 @@ void SetError(Settings& settings, const std::string& message)
         settings.error = message;
 }
 
-const char* const kLongOptions[] = {"help", "version", "watch", "record", "fps", "duration",
+const char* const kLongOptions[] = {"help", "version", "watch", "editor", "record", "fps", "duration",
                                      "supersample", "motion-blur", "crf", "preset"};
+constexpr int kMaxPort = 65535;
 
 std::string LongName(const char* word)
 {
@@ -164,6 +165,21 @@ void ApplyLong(Settings& settings, int argc, char* const* argv, int* i, std::FIL
             *flag = true;
         return;
     }
+    if (name == "editor") {
+        // The value is optional, so only "--editor=HOST:PORT" gives one.
+        settings.editor = true;
+        if (!equals)
+            return;
+        const char* colon = std::strrchr(equals + 1, ':');
+        long port = 0;
+        if (!colon || colon == equals + 1 || !ParseWhole(colon + 1, 1, kMaxPort, &port)) {
+            SetError(settings, std::string("--editor takes HOST:PORT, not \"") + (equals + 1) + "\"");
+            return;
+        }
+        settings.editorHost.assign(equals + 1, colon);
+        settings.editorPort = static_cast<int>(port);
+        return;
+    }
     const char* value = nullptr;
     if (equals)
         value = equals + 1;
@@ -237,6 +253,9 @@ Settings ParseOptions(int argc, char* const* argv, bool posixlyCorrect, std::FIL
         }
     }
     CheckRecordingQuality(settings);
+    // A recording must come out the same every time: it plays the track files.
+    if (settings.editor && !settings.recordPath.empty())
+        SetError(settings, "--editor cannot be used with --record (a recording takes its sync tracks from the files)");
     return settings;
 }
 

@@ -22,6 +22,9 @@ struct Settings {
     std::string recordPath;    // --record FILE: record to a video file instead of playing
     int fps = 60;              // --fps N, 1 to 240
     double duration = 0.0;     // --duration SECONDS; 0: no cap
+    bool editor = false;       // --editor[=HOST:PORT]: take sync tracks from a sync editor
+    std::string editorHost = "127.0.0.1";
+    int editorPort = 1338;
 
     // --help, --version: print and end before anything opens.
     bool help = false;
@@ -46,8 +49,9 @@ struct Settings {
 //
 // Long options ("--help", "--version", "--watch", "--record FILE", "--fps N",
 // "--duration SECONDS", "--supersample N", "--motion-blur N", "--crf N",
-// "--preset NAME", the value also as "--name=value") are words of their own
-// and follow the same rules of order. An unknown long option is reported and ignored like an
+// "--preset NAME", the value also as "--name=value"; "--editor" or
+// "--editor=HOST:PORT") are words of their own and follow the same rules of
+// order. An unknown long option is reported and ignored like an
 // unknown letter; a bad value sets Settings::error.
 Settings ParseOptions(int argc, char* const* argv, bool posixlyCorrect, std::FILE* err);
 

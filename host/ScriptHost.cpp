@@ -285,6 +285,7 @@ void RegisterModules(pTHX)
     newXS("InkStain::boot_InkStain", BootInkStain, kHostFile);
     newXS("Model::boot_Model", BootModel, kHostFile);
     newXS("BalTrap::boot_BalTrap", BootBalTrap, kHostFile);
+    newXS("Sync::boot_Sync", BootSync, kHostFile);
 }
 
 RunResult RunScript(show::Context& context, const RunRules& rules)

@@ -1,4 +1,5 @@
-// Sound stage: the music player and its paused music stream.
+// Sound stage: the music player and its paused music stream; the author's
+// hold on it (transport keys, the sync editor).
 #include "host/Stages.h"
 
 #include <cstdio>
@@ -22,6 +23,13 @@ int InitSound(const char* fileName, show::Context& context)
     context.player->Open(fileName);
     context.clock = context.player.get();
     return 0;
+}
+
+void StartAuthoring(bool keys, bool editor, const std::string& host, int port, show::Context& context)
+{
+    context.transport.keys = keys || editor;
+    if (editor)
+        context.tracks.ConnectEditor(host, port);
 }
 
 }  // namespace host

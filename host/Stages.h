@@ -4,6 +4,8 @@
 
 #include "bindings/Context.h"
 
+#include <string>
+
 namespace host {
 
 // Multisampling of the window, and of a recording's window-less frames, so
@@ -19,6 +21,11 @@ int InitVideo(int width, int height, int depth, bool fullscreen, show::Context& 
 // context's player and clock. 0 on success; 1 after printing "Sound error!"
 // when the output cannot start.
 int InitSound(const char* fileName, show::Context& context);
+
+// The author's tools for a live run: the transport keys (F2 to F4) when
+// `keys`, and with `editor` the connection to the sync editor at host:port,
+// made in the background.
+void StartAuthoring(bool keys, bool editor, const std::string& host, int port, show::Context& context);
 
 // Gives SIGINT and SIGTERM back their default action (ending the process),
 // which SDL takes over; called once every stage that sets SDL up has run.

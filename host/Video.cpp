@@ -79,7 +79,7 @@ int InitVideo(int width, int height, int depth, bool fullscreen, show::Context& 
     context.width = width;
     context.height = height;
     context.windowReady = 1;
-    context.frontEnd = std::make_unique<LiveFrontEnd>();
+    context.frontEnd = std::make_unique<LiveFrontEnd>(&context);
     return 0;
 }
 

@@ -15,6 +15,11 @@
 # Everything on the screen is a function of the music position, so a seek with
 # Left or Right, or a slow frame, never puts picture and sound out of step.
 #
+# Some values come from sync tracks (the Sync package): columns of keys on
+# rows of the music, 8 rows a beat. The build writes their files
+# (sync_room-3Axoff.track and the like, beside this script); run the player
+# with --watch --editor and a sync editor to change them while the show plays.
+#
 # Keys: Escape ends the show; Left and Right jump 5 seconds back and forward.
 use strict;
 use warnings;
@@ -28,7 +33,8 @@ use constant BEAT_MS  => 60_000 / BPM;
 use constant BAR_MS   => 4 * BEAT_MS;
 use constant SONG_MS  => 74_000;
 use constant SEEK_MS  => 5_000;    # how far Left and Right jump
-use constant STALL_MS => 1_000;    # a music clock frozen this long is not trusted
+use constant STALL_MS => 1_000;    # a music clock frozen this long near the end: the music is over
+use constant ROWS_PER_BEAT => 8;   # the sync tracks' grid
 
 # The 2D view shared by Image: x from -1.33 to 1.33, y from -1 to 1.
 use constant VIEW_W => 1.33;
@@ -67,14 +73,13 @@ sub bar_pulse { my $t = shift; return exp(-($t % BAR_MS) / 200) }
 
 # ---------------------------------------------------------------------------
 # The clock. The music position is the show's time: it is what the audience
-# hears. If it does not move (a broken sound device, say), the wall clock
-# takes over so that the show still runs in time.
+# hears. The player keeps it going at the wall clock's pace when the sound
+# device fails, and holds it while the author pauses the music (F2 or a sync
+# editor), so the show simply follows it.
 
 my %clock = (
-    use_wall   => 0,    # 1 once we follow the wall clock
-    last_pos   => -1,   # the last music position read
-    moved_at   => 0,    # wall-clock time when it last changed
-    wall_start => 0,    # wall-clock time that counts as show time 0
+    last_pos => -1,   # the last music position read
+    moved_at => 0,    # wall-clock time when it last changed
 );
 
 sub clock_start {
@@ -84,20 +89,13 @@ sub clock_start {
 
 sub clock_now {
     my $wall = OpenGL::glGetTime();
-    return $wall - $clock{wall_start} if $clock{use_wall};
-
-    my $pos = OpenGL::glGetSoundPos();
+    my $pos  = OpenGL::glGetSoundPos();
     if ($pos != $clock{last_pos}) {
         $clock{last_pos} = $pos;
         $clock{moved_at} = $wall;
-    } elsif ($wall - $clock{moved_at} > STALL_MS) {
-        # The music position has not changed for a second. Near the end the
-        # music has simply stopped: the show is over. Anywhere else, carry on
-        # from here by the wall clock.
-        return SONG_MS if $pos >= SONG_MS - 2 * STALL_MS;
-        print STDERR "main.pl: the music clock stands still at $pos ms; following the wall clock\n";
-        $clock{use_wall}   = 1;
-        $clock{wall_start} = $wall - $pos;
+    } elsif ($wall - $clock{moved_at} > STALL_MS && $pos >= SONG_MS - 2 * STALL_MS) {
+        # The music has stopped at its end: the show is over.
+        return SONG_MS;
     }
     return $pos;
 }
@@ -106,7 +104,6 @@ sub clock_seek {
     my $to = shift;
     $to = 0 if $to < 0;
     OpenGL::glSetSoundPos($to);
-    $clock{wall_start} = OpenGL::glGetTime() - $to if $clock{use_wall};
 }
 
 # ---------------------------------------------------------------------------
@@ -130,6 +127,12 @@ sub key_went_down {
 # them; later calls with the same name reuse the loaded picture.
 
 my ($plasma, $picture, $sprite, $veil, $stairs, $card, $room);
+my %track;    # sync tracks by name
+
+sub create_tracks {
+    Sync::Tempo(BPM, ROWS_PER_BEAT);
+    $track{$_} = Sync::Track($_) for qw(room:xoff room:yoff room:flash);
+}
 
 sub create_effects {
     $plasma  = Image->new;      # a picture computed in Perl every frame
@@ -294,9 +297,12 @@ sub draw_card {
 # The 3DS scene: its camera flight and lights are keyframed in the file;
 # Render plays it at the time it is given.
 
+# The drift sideways and up and down comes from the sync tracks room:xoff and
+# room:yoff, at show time $t.
 sub draw_room {
     my ($t, $scene_ms, $lift) = @_;
-    $room->SetParams({ fname => 'models/room.3ds', fps => 25, xoff => 0, yoff => 0, zoff => $lift });
+    $room->SetParams({ fname => 'models/room.3ds', fps => 25, xoff => $track{'room:xoff'}->Value($t),
+                       yoff => $track{'room:yoff'}->Value($t), zoff => $lift });
     $room->Render($scene_ms);
 }
 
@@ -320,7 +326,7 @@ sub staircase_scene {
 sub room_scene {
     my ($t, $local) = @_;
     draw_room($t, $local, 0);
-    draw_veil($t, 0.5 * bar_pulse($t), 1);           # a flash on every bar line
+    draw_veil($t, $track{'room:flash'}->Value($t) * bar_pulse($t), 1);   # a flash on every bar line
 }
 
 sub card_scene {
@@ -392,8 +398,10 @@ sub main {
     Model::boot_Model();
     BalTrap::boot_BalTrap();
     InkStain::boot_InkStain();
+    Sync::boot_Sync();
 
     create_effects();
+    create_tracks();
     prepare_plasma();
 
     # Draw every scene once, unseen, before the music starts: the pictures and

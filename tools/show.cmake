@@ -1,6 +1,7 @@
 # The bundled show, made at build time into build/show: a copy of show/main.pl
 # beside its assets, the music derure.mp3 (makesong, encoded by lame), the
-# pictures in images/ (makepictures) and the 3DS scene in models/. Nothing is
+# pictures in images/ (makepictures), the 3DS scene in models/ and the sync
+# track files (maketracks). Nothing is
 # written into the source tree; every build makes the same files.
 # `cmake --install` puts the folder under share/showplayer/show.
 set(SHOW_DIR ${PROJECT_BINARY_DIR}/show)
@@ -11,6 +12,8 @@ find_program(LAME lame REQUIRED)
 
 add_executable(makesong ${CMAKE_CURRENT_SOURCE_DIR}/show/Song.cpp)
 add_executable(makepictures ${CMAKE_CURRENT_SOURCE_DIR}/show/Pictures.cpp)
+add_executable(maketracks ${CMAKE_CURRENT_SOURCE_DIR}/show/Tracks.cpp)
+target_link_libraries(maketracks PRIVATE showsync)
 
 add_custom_command(OUTPUT ${SHOW_DIR}/main.pl
   COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/show/main.pl ${SHOW_DIR}/main.pl
@@ -47,9 +50,19 @@ add_custom_command(OUTPUT ${SHOW_DIR}/models/room.3ds
   COMMENT "Writing the show's 3DS scene"
   VERBATIM)
 
-add_custom_target(showassets ALL
-  DEPENDS ${SHOW_DIR}/main.pl ${SHOW_DIR}/derure.mp3 ${SHOW_PICTURE_FILES} ${SHOW_DIR}/models/room.3ds)
+# The sync tracks the show reads when no sync editor is connected.
+set(SHOW_TRACK_FILES sync_room-3Axoff.track sync_room-3Ayoff.track sync_room-3Aflash.track)
+list(TRANSFORM SHOW_TRACK_FILES PREPEND ${SHOW_DIR}/)
+add_custom_command(OUTPUT ${SHOW_TRACK_FILES}
+  COMMAND maketracks ${SHOW_DIR}
+  DEPENDS maketracks
+  COMMENT "Writing the show's sync tracks"
+  VERBATIM)
 
-install(FILES ${SHOW_DIR}/main.pl ${SHOW_DIR}/derure.mp3 DESTINATION share/showplayer/show)
+add_custom_target(showassets ALL
+  DEPENDS ${SHOW_DIR}/main.pl ${SHOW_DIR}/derure.mp3 ${SHOW_PICTURE_FILES} ${SHOW_DIR}/models/room.3ds
+  ${SHOW_TRACK_FILES})
+
+install(FILES ${SHOW_DIR}/main.pl ${SHOW_DIR}/derure.mp3 ${SHOW_TRACK_FILES} DESTINATION share/showplayer/show)
 install(FILES ${SHOW_PICTURE_FILES} DESTINATION share/showplayer/show/images)
 install(FILES ${SHOW_DIR}/models/room.3ds DESTINATION share/showplayer/show/models)

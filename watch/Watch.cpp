@@ -10,6 +10,7 @@
 #include <SDL.h>
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -31,7 +32,10 @@ constexpr std::chrono::milliseconds kRateWindow{500};
 // each frame just before it is shown.
 class WatchFrontEnd : public host::LiveFrontEnd {
 public:
-    WatchFrontEnd(show::Context& context, render::TextPainter& painter) : context_(context), painter_(painter) {}
+    WatchFrontEnd(show::Context& context, render::TextPainter& painter)
+        : host::LiveFrontEnd(&context), context_(context), painter_(painter)
+    {
+    }
 
     void SwapBuffers() override
     {
@@ -57,6 +61,8 @@ protected:
             overlay_ = !overlay_;
         else if (key == SDLK_ESCAPE)
             escape_ = true;
+        else
+            host::LiveFrontEnd::KeyPressed(key);
     }
 
 private:
@@ -75,13 +81,25 @@ private:
         }
     }
 
-    // "m:ss.mmm  fps  reload count"
+    // "m:ss.mmm  row N  [paused]  [loop m:ss.mmm-m:ss.mmm]  fps  reload count"
     std::string OverlayText() const
     {
         const int ms = context_.clock ? context_.clock->Position() : 0;
-        char text[96];
-        std::snprintf(text, sizeof text, "%d:%02d.%03d   %.1f fps   reload %d", ms / 60000, ms / 1000 % 60, ms % 1000,
-                      rate_, reloads_);
+        const bool paused = context_.clock && !context_.clock->Playing();
+        const show::Transport& transport = context_.transport;
+        char loop[64] = "";
+        if (transport.loopStartMs >= 0) {
+            const int from = transport.loopStartMs, to = transport.loopEndMs;
+            if (to >= 0)
+                std::snprintf(loop, sizeof loop, "   loop %d:%02d.%03d-%d:%02d.%03d", from / 60000, from / 1000 % 60,
+                              from % 1000, to / 60000, to / 1000 % 60, to % 1000);
+            else
+                std::snprintf(loop, sizeof loop, "   loop %d:%02d.%03d-", from / 60000, from / 1000 % 60, from % 1000);
+        }
+        char text[192];
+        std::snprintf(text, sizeof text, "%d:%02d.%03d   row %ld%s%s   %.1f fps   reload %d", ms / 60000,
+                      ms / 1000 % 60, ms % 1000, static_cast<long>(std::floor(context_.tracks.tempo.Row(ms))),
+                      paused ? "   paused" : "", loop, rate_, reloads_);
         return text;
     }
 

@@ -63,6 +63,8 @@ std::string Summary(const host::Settings& s)
         text << " crf " << s.crf;
     if (!s.preset.empty())
         text << " preset " << s.preset;
+    if (s.editor)
+        text << " editor " << s.editorHost << ':' << s.editorPort;
     if (!s.error.empty())
         text << " error: " << s.error;
     return text.str();
@@ -142,6 +144,15 @@ const Case kCases[] = {
     {{"-w", "--help", "--version"}, kGnu, "800x600 32 win help version", ""},
     {{"--", "--help"}, kGnu, "800x600 32 fs", ""},
     {{"--version=2"}, kGnu, "800x600 32 fs error: option '--version' takes no value", ""},
+    {{"--editor", "-w"}, kGnu, "800x600 32 win editor 127.0.0.1:1338", ""},  // the value comes only after '='
+    {{"--editor=studio.lan:4000"}, kGnu, "800x600 32 fs editor studio.lan:4000", ""},
+    {{"--editor=::1:1338"}, kGnu, "800x600 32 fs editor ::1:1338", ""},
+    {{"--editor=host"}, kGnu, "800x600 32 fs editor 127.0.0.1:1338 error: --editor takes HOST:PORT, not \"host\"", ""},
+    {{"--editor=:80"}, kGnu, "800x600 32 fs editor 127.0.0.1:1338 error: --editor takes HOST:PORT, not \":80\"", ""},
+    {{"--editor=h:70000"}, kGnu, "800x600 32 fs editor 127.0.0.1:1338 error: --editor takes HOST:PORT, not \"h:70000\"", ""},
+    {{"--record", "a.mkv", "--editor"}, kGnu,
+     "800x600 32 fs record a.mkv editor 127.0.0.1:1338 error: --editor cannot be used with --record (a recording takes "
+     "its sync tracks from the files)", ""},
 };
 
 }  // namespace

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # `cmake --install BUILD --prefix P` lays out the player and the bundled show
-# (P/bin/showplayer, P/share/showplayer/show with its music, pictures and 3DS
-# scene, P/lib/showplayer with the recording module, the manual page and the
-# documents under P/share/man and P/share/doc, and nothing of the
+# (P/bin/showplayer, P/share/showplayer/show with its music, pictures, 3DS
+# scene and sync tracks, P/lib/showplayer with the recording module, the manual
+# page and the documents under P/share/man and P/share/doc, and nothing of the
 # build's own files), and the installed show plays from its folder: it records
 # a moment of itself, and keys.sh drives it there.
 #
@@ -17,7 +17,7 @@ cmake --install "$build" --prefix "$prefix" >/dev/null || { echo "FAIL: cmake --
 show=$prefix/share/showplayer/show
 expected=$(printf '%s\n' bin/showplayer lib/showplayer/showplayer-record.so share/showplayer/show/derure.mp3 share/showplayer/show/main.pl \
     share/man/man1/showplayer.1.gz share/doc/showplayer/{README.md.gz,changelog.gz,copyright} \
-    share/showplayer/show/models/room.3ds \
+    share/showplayer/show/models/room.3ds share/showplayer/show/sync_room-3A{flash,xoff,yoff}.track \
     share/showplayer/show/images/{ball,card,credits,panel,tiles,title}.png | sort)
 installed=$(cd "$prefix" && find . -type f | sed 's#^\./##' | sort)
 if [ "$installed" != "$expected" ]; then

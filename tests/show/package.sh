@@ -30,7 +30,7 @@ dpkg-deb -x "$deb" "$root" || fail "dpkg-deb -x failed"
 show=usr/share/showplayer/show
 expected=$(printf '%s\n' usr/bin/showplayer usr/lib/showplayer/showplayer-record.so \
     usr/share/doc/showplayer/{README.md.gz,changelog.gz,copyright} usr/share/man/man1/showplayer.1.gz \
-    $show/{derure.mp3,main.pl,models/room.3ds} $show/images/{ball,card,credits,panel,tiles,title}.png | sort)
+    $show/{derure.mp3,main.pl,models/room.3ds,sync_room-3A{flash,xoff,yoff}.track} $show/images/{ball,card,credits,panel,tiles,title}.png | sort)
 packed=$(cd "$root" && find . -type f | sed 's#^\./##' | sort)
 [ "$packed" = "$expected" ] || { diff <(echo "$expected") <(echo "$packed"); fail "the package's files differ from the layout"; }
 readelf -d "$root/usr/bin/showplayer" "$root/usr/lib/showplayer/showplayer-record.so" | grep -E 'RPATH|RUNPATH' &&
