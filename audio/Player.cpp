@@ -4,7 +4,7 @@
 //
 // When the output is lost the clock goes on at wall-clock pace from the last
 // position the output vouched for, and a background thread connects to the
-// sound server anew, at most once a second. The script's thread only ever
+// sound server anew (the same kind), at most once a second. The script's thread only ever
 // swaps in an output that is already connected.
 #include "audio/Player.h"
 
@@ -33,6 +33,11 @@ constexpr int kHandoverLeadMs = 30;
 // is heard a little earlier or later than planned.
 constexpr std::int64_t kEaseNs = 500000000;
 constexpr auto kReconnectInterval = std::chrono::seconds(1);
+
+// Opens an output of one kind again.
+using Opener = std::unique_ptr<Output> (*)(int rate, std::string* error);
+std::unique_ptr<Output> OpenPipeWire(int rate, std::string* error) { return OpenPipeWireOutput(rate, error); }
+std::unique_ptr<Output> OpenPulse(int rate, std::string* error) { return OpenPulseOutput(rate, error); }
 
 }  // namespace
 
@@ -177,7 +182,7 @@ struct Player::Impl {
                 continue;
             guard.unlock();
             std::string why;
-            std::unique_ptr<Output> fresh = OpenPulseOutput(rate, &why);
+            std::unique_ptr<Output> fresh = opener(rate, &why);
             guard.lock();
             if (fresh) {
                 pending = std::move(fresh);
@@ -187,6 +192,7 @@ struct Player::Impl {
     }
 
     const int rate;
+    Opener opener = nullptr;         // connects anew to the server that was lost
     std::unique_ptr<Output> output;  // kept when lost, for its name and figures
     std::unique_ptr<Feed> feed;      // null: the silent clock
     Clock silent;                    // the wall clock: missing music, lost output
@@ -210,12 +216,27 @@ std::unique_ptr<Player> Player::Create(int mixRate, std::string* error)
 {
     std::string why;
     std::unique_ptr<Output> output;
+    Opener opener = nullptr;
+    // SDL_AUDIODRIVER asks for SDL and that driver, PULSE_SERVER for that
+    // PulseAudio server. Otherwise a PipeWire daemon that answers plays
+    // natively, with the graph's own timing; then the desktop's PulseAudio
+    // server; SDL's own choice comes last.
     const char* driver = std::getenv("SDL_AUDIODRIVER");
-    // SDL_AUDIODRIVER asks for SDL and that driver. Otherwise a PulseAudio
-    // server (or PipeWire's) times the music best; SDL's own choice comes last.
-    if (!(driver && *driver))
-        output = OpenPulseOutput(mixRate, &why);
-    if (!output)
+    const char* server = std::getenv("PULSE_SERVER");
+    const bool sdl = driver && *driver, pulse = server && *server;
+    if (!sdl && !pulse && PipeWireAnswers()) {
+        output = OpenPipeWireOutput(mixRate, &why);
+        opener = &OpenPipeWire;
+    }
+    bool unresponsive = false;
+    if (!output && !sdl) {
+        output = OpenPulseOutput(mixRate, &why, &unresponsive);
+        opener = &OpenPulse;
+    }
+    // A server that took the connection and never answered would hold SDL's
+    // drivers (its pulse driver, ALSA through its pulse plugin) for half a
+    // minute each.
+    if (!output && !unresponsive)
         output = OpenSdlOutput(mixRate, &why);
     if (!output) {
         if (error)
@@ -226,6 +247,7 @@ std::unique_ptr<Player> Player::Create(int mixRate, std::string* error)
     player->impl_ = std::make_unique<Impl>(mixRate);
     Impl& p = *player->impl_;
     p.output = std::move(output);
+    p.opener = opener;
     if (p.output->Reconnects())
         p.reconnector = std::thread([&p] { p.Reconnect(); });
     return player;

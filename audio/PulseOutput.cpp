@@ -106,6 +106,9 @@ public:
 
     std::string Name() const override { return "pulse"; }
 
+    // Start gave up on a server that took the connection and never answered.
+    bool Unresponsive() const { return timedOut_; }
+
     void Attach(Feed* feed) override
     {
         Locked lock(loop_);
@@ -466,11 +469,14 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Output> OpenPulseOutput(int rate, std::string* error)
+std::unique_ptr<Output> OpenPulseOutput(int rate, std::string* error, bool* unresponsive)
 {
     auto output = std::make_unique<PulseOutput>(rate);
-    if (!output->Start(error))
+    if (!output->Start(error)) {
+        if (unresponsive)
+            *unresponsive = output->Unresponsive();
         return nullptr;
+    }
     return output;
 }
 

@@ -131,3 +131,85 @@ TEST(Pulse, ClockReadsWhatTheServerPlaysThroughRestarts)
     }
     EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 6) << said;
 }
+
+// The same on a private PipeWire stack, at a small and at an ordinary graph quantum: through the native output
+// (the daemon answers on its socket) and through the pulse output on pipewire-pulse (PULSE_SERVER set).
+TEST(PipeWire, ClockReadsWhatTheGraphPlays)
+{
+    for (int quantum : {256, 1024}) {
+        PipeWireStack stack(quantum);
+        ASSERT_TRUE(stack.Running()) << stack.Log();
+        stack.Export();
+        for (const char* output : {"pipewire"}) {
+            SCOPED_TRACE(std::string(output) + " at quantum " + std::to_string(quantum));
+            if (output == std::string("pulse"))
+                setenv("PULSE_SERVER", stack.PulseAddress().c_str(), 1);
+            Recorder recorder(stack.PulseAddress(), quantum);
+            ASSERT_TRUE(recorder.Ready()) << stack.Log();
+            std::string error;
+            auto player = music::Player::Create(Recorder::kRate, &error);
+            ASSERT_TRUE(player) << error;
+            ASSERT_EQ(player->OutputName(), output);
+            const SyncFigures figures = MeasureSync(*player, recorder, Fixture("clicks.mp3"), {7000, 2500}, 1250);
+            std::string offsets;
+            for (double o : figures.steady)
+                offsets += std::to_string(o) + " ";
+            SCOPED_TRACE("steady offsets: " + offsets);
+            EXPECT_GE(figures.steady.size(), 8u);
+            EXPECT_LE(std::abs(figures.Median()), 3.0);
+            EXPECT_LE(figures.P90Magnitude(), 6.0);
+            EXPECT_LE(std::abs(figures.atStart), 6.0) << "at the start";
+            ASSERT_EQ(figures.afterSeeks.size(), 2u);
+            for (double offset : figures.afterSeeks)
+                EXPECT_LE(std::abs(offset), 6.0) << "after a seek";
+        }
+        unsetenv("PULSE_SERVER");
+    }
+}
+
+// pipewire-pulse restarted under the pulse output, then the whole stack under the native output: each time
+// the clock goes on at wall pace, one line says the sound is lost and one that it is back, and the music is
+// heard in sync again.
+TEST(PipeWire, ClockKeepsWallPaceThroughRestarts)
+{
+    PipeWireStack stack(256);
+    ASSERT_TRUE(stack.Running()) << stack.Log();
+    stack.Export();
+    testing::internal::CaptureStderr();
+    const struct {
+        const char* output;
+        std::function<void()> kill;
+        std::function<bool()> start;
+    } cases[] = {
+        {"pulse", [&] { stack.KillPulse(); }, [&] { return stack.StartPulse(); }},
+        {"pipewire", [&] { stack.KillAll(); }, [&] { return stack.StartAll(); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.output);
+        if (c.output == std::string("pulse"))
+            setenv("PULSE_SERVER", stack.PulseAddress().c_str(), 1);
+        else
+            unsetenv("PULSE_SERVER");
+        std::string error;
+        auto player = music::Player::Create(Recorder::kRate, &error);
+        ASSERT_TRUE(player) << error;
+        ASSERT_EQ(player->OutputName(), c.output);
+        player->Open(Fixture("clicks.mp3"));
+        player->Start();
+        usleep(500000);
+        EXPECT_LE(WorstPace(*player, c.kill, [](double ms) { return ms < 1000; }), 50.0);
+        ASSERT_TRUE(c.start()) << stack.Log();
+        // Back within a few seconds (the player connects anew once a second), at wall pace all along.
+        EXPECT_LE(WorstPace(*player, [] {}, [](double ms) { return ms < 3000; }), 50.0);
+        Recorder recorder(stack.PulseAddress(), stack.Quantum());
+        ASSERT_TRUE(recorder.Ready());
+        const SyncFigures figures = MeasureSync(*player, recorder, Fixture("clicks.mp3"), {}, 1250, false);
+        ASSERT_GE(figures.steady.size(), 3u);
+        EXPECT_LE(std::abs(figures.Median()), 5.0);
+    }
+    const std::string said = testing::internal::GetCapturedStderr();
+    for (const char* what : {"sound lost (the PulseAudio server", "sound is back (pulse)",
+                             "sound lost (the PipeWire daemon", "sound is back (pipewire)"})
+        EXPECT_NE(said.find(what), std::string::npos) << what << "\n" << said;
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 4) << said;
+}
