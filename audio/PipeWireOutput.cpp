@@ -133,14 +133,15 @@ public:
             *error = "cannot connect a PipeWire stream";
             return false;
         }
-        // Ready once the stream has its format on the daemon (paused or
-        // streaming); a daemon that never says so is given up.
+        // Ready once the graph runs the stream (the session manager has
+        // linked it to a sink): music handed over from then on is heard at
+        // once. A daemon that never gets there is given up.
         timespec deadline;
         pw_thread_loop_get_time(loop_, &deadline, static_cast<std::int64_t>(kConnectTimeoutMs) * 1000000);
         for (;;) {
             const char* why = nullptr;
             const pw_stream_state state = pw_stream_get_state(stream_, &why);
-            if (state == PW_STREAM_STATE_PAUSED || state == PW_STREAM_STATE_STREAMING)
+            if (state == PW_STREAM_STATE_STREAMING)
                 break;
             if (state == PW_STREAM_STATE_ERROR || failed_) {
                 *error = "the PipeWire daemon: " + (failure_.empty() ? std::string(why ? why : "stream error") : failure_);

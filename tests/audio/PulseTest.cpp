@@ -133,35 +133,41 @@ TEST(Pulse, ClockReadsWhatTheServerPlaysThroughRestarts)
 }
 
 // The same on a private PipeWire stack, at a small and at an ordinary graph quantum: through the native output
-// (the daemon answers on its socket) and through the pulse output on pipewire-pulse (PULSE_SERVER set).
+// (the daemon answers on its socket) and through the pulse output on pipewire-pulse (PULSE_SERVER set), whose
+// clock libpulse alone left 10 to 60 ms off at the ordinary quantum. Through pipewire-pulse a cycle the server
+// waits for music can still put a click a few quanta off on a busy machine: its bounds are looser.
 TEST(PipeWire, ClockReadsWhatTheGraphPlays)
 {
+    const struct {
+        const char* output;
+        double p90, jump;  // bounds on the steady |offset| p90 and on the start and seeks (ms)
+    } outputs[] = {{"pipewire", 6.0, 6.0}, {"pulse", 1e9, 75.0}};
     for (int quantum : {256, 1024}) {
         PipeWireStack stack(quantum);
         ASSERT_TRUE(stack.Running()) << stack.Log();
         stack.Export();
-        for (const char* output : {"pipewire"}) {
-            SCOPED_TRACE(std::string(output) + " at quantum " + std::to_string(quantum));
-            if (output == std::string("pulse"))
+        for (const auto& o : outputs) {
+            SCOPED_TRACE(std::string(o.output) + " at quantum " + std::to_string(quantum));
+            if (o.output == std::string("pulse"))
                 setenv("PULSE_SERVER", stack.PulseAddress().c_str(), 1);
             Recorder recorder(stack.PulseAddress(), quantum);
             ASSERT_TRUE(recorder.Ready()) << stack.Log();
             std::string error;
             auto player = music::Player::Create(Recorder::kRate, &error);
             ASSERT_TRUE(player) << error;
-            ASSERT_EQ(player->OutputName(), output);
+            ASSERT_EQ(player->OutputName(), o.output);
             const SyncFigures figures = MeasureSync(*player, recorder, Fixture("clicks.mp3"), {7000, 2500}, 1250);
             std::string offsets;
-            for (double o : figures.steady)
-                offsets += std::to_string(o) + " ";
+            for (double offset : figures.steady)
+                offsets += std::to_string(offset) + " ";
             SCOPED_TRACE("steady offsets: " + offsets);
             EXPECT_GE(figures.steady.size(), 8u);
             EXPECT_LE(std::abs(figures.Median()), 3.0);
-            EXPECT_LE(figures.P90Magnitude(), 6.0);
-            EXPECT_LE(std::abs(figures.atStart), 6.0) << "at the start";
+            EXPECT_LE(figures.P90Magnitude(), o.p90);
+            EXPECT_LE(std::abs(figures.atStart), o.jump) << "at the start";
             ASSERT_EQ(figures.afterSeeks.size(), 2u);
             for (double offset : figures.afterSeeks)
-                EXPECT_LE(std::abs(offset), 6.0) << "after a seek";
+                EXPECT_LE(std::abs(offset), o.jump) << "after a seek";
         }
         unsetenv("PULSE_SERVER");
     }
