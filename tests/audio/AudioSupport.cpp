@@ -1,12 +1,15 @@
 // Helpers for the music tests: the decode, the private PulseAudio server, its recorder and the sync probe.
 #include "tests/audio/AudioSupport.h"
 
+#include "audio/Realtime.h"
+
 #include <mpg123.h>
 #include <pipewire/pipewire.h>
 #include <spa/param/audio/format-utils.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -57,6 +60,7 @@ bool PulseServer::Start()
 {
     const std::string socket = folder_ + "/native";
     unlink(socket.c_str());
+    std::fflush(nullptr);
     pid_ = fork();
     if (pid_ == 0) {
         // All it keeps goes into the folder; as root it runs as a per-user daemon all the same.
@@ -202,6 +206,8 @@ PipeWireStack::~PipeWireStack()
 
 pid_t PipeWireStack::Spawn(const std::vector<std::string>& argv, const std::string& log) const
 {
+    // The child's freopen would write out what this process still buffers.
+    std::fflush(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
         setenv("XDG_RUNTIME_DIR", (folder_ + "/run").c_str(), 1);
@@ -322,6 +328,7 @@ struct Recorder::Graph {
     pw_stream* stream = nullptr;
     spa_hook listener{};
     long long origin = 0;  // when the first frame recorded was heard
+    bool realtime = false;
     ~Graph()
     {
         if (loop)
@@ -377,6 +384,11 @@ void Recorder::StartGraphCapture()
 
 void Recorder::Capture()
 {
+    if (!graph_->realtime) {
+        // Beside CPU hogs a recorder that misses cycles would count them as dropouts.
+        music::RaiseToRealtime(music::kDevicePriority);
+        graph_->realtime = true;
+    }
     pw_buffer* buffer = pw_stream_dequeue_buffer(graph_->stream);
     if (!buffer)
         return;
