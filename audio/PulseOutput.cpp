@@ -402,6 +402,9 @@ private:
                       static_cast<double>(quantum_);
             return true;
         }
+        // Until then libpulse's figure would be tens of ms off: nothing yet.
+        if (onPipeWire_)
+            return false;
         pa_usec_t usec = 0;
         if (!stream_ || pa_stream_get_time(stream_, &usec) < 0)
             return false;
