@@ -67,7 +67,10 @@ std::unique_ptr<Output> OpenSdlOutput(int rate, std::string* error);
 // A stream on the PulseAudio server that PULSE_SERVER (or the desktop) names.
 // Null when no server answers; *error says why, and *unresponsive (when
 // given) is set when a server took the connection and then never answered.
-std::unique_ptr<Output> OpenPulseOutput(int rate, std::string* error, bool* unresponsive = nullptr);
+// With settle it returns only once the server's timing is known (PipeWire's
+// server takes some 300 ms): for an output that takes over music at once.
+std::unique_ptr<Output> OpenPulseOutput(int rate, std::string* error, bool* unresponsive = nullptr,
+                                        bool settle = false);
 
 // True when a PipeWire daemon listens on its socket (PIPEWIRE_REMOTE, in
 // PIPEWIRE_RUNTIME_DIR or XDG_RUNTIME_DIR); asks nothing of it.

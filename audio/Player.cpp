@@ -34,10 +34,10 @@ constexpr int kHandoverLeadMs = 30;
 constexpr std::int64_t kEaseNs = 500000000;
 constexpr auto kReconnectInterval = std::chrono::seconds(1);
 
-// Opens an output of one kind again.
+// Opens an output of one kind again, to take over the music at once.
 using Opener = std::unique_ptr<Output> (*)(int rate, std::string* error);
 std::unique_ptr<Output> OpenPipeWire(int rate, std::string* error) { return OpenPipeWireOutput(rate, error); }
-std::unique_ptr<Output> OpenPulse(int rate, std::string* error) { return OpenPulseOutput(rate, error); }
+std::unique_ptr<Output> OpenPulse(int rate, std::string* error) { return OpenPulseOutput(rate, error, nullptr, true); }
 
 }  // namespace
 

@@ -45,11 +45,14 @@ constexpr pa_usec_t kConnectTimeoutUs = 2000000;
 constexpr pa_usec_t kRetryUs = 2000;
 // How often the stream's timing is asked for on PipeWire's pulse server.
 constexpr pa_usec_t kTimingUs = 20000;
-// Over how long the cycles' origin is taken, and from how many updates on.
+// Over how long the cycles' origin is taken, from how many updates on, and
+// how long after the stream's first update.
+constexpr std::int64_t kTimingSettleNs = 200000000;
 constexpr std::int64_t kOriginWindowNs = 1000000000;
 constexpr std::size_t kLeastOrigins = 5;
-// How much later than a cycle's start a timing update may come back.
-constexpr double kOriginSlackNs = 3e6;
+// How much later than a cycle's start a timing update may come back on a
+// busy machine.
+constexpr double kOriginSlackNs = 8e6;
 // Largest piece written at a time.
 constexpr int kChunkFrames = 4096;
 
@@ -85,7 +88,10 @@ public:
     }
 
     // Connects to the server and opens the stream; false with *error set.
-    bool Start(std::string* error)
+    // With settle, on PipeWire's server it returns once the server's own
+    // timing is known (some 300 ms), so that music handed over at once lands
+    // where it is planned.
+    bool Start(std::string* error, bool settle)
     {
         loop_ = pa_threaded_mainloop_new();
         if (!loop_) {
@@ -112,6 +118,13 @@ public:
             pa_context_rttime_new(context_, pa_rtclock_now() + kConnectTimeoutUs, &PulseOutput::TimedOut, this);
         bool ok = WaitConnected(error) && AskServer(error) && OpenStream(error);
         api_->time_free(deadline);
+        if (ok && settle && onPipeWire_) {
+            deadline = pa_context_rttime_new(context_, pa_rtclock_now() + kConnectTimeoutUs, &PulseOutput::TimedOut, this);
+            while (!timed_ && !timedOut_ && !dead_)
+                pa_threaded_mainloop_wait(loop_);
+            api_->time_free(deadline);
+            timedOut_ = false;
+        }
         return ok;
     }
 
@@ -275,6 +288,11 @@ private:
         if (!success || !info || info->read_index_corrupt)
             return;
         const std::int64_t now = MonotonicNs();
+        // The first cycles of a new stream move its read position unevenly.
+        if (output->firstTimingNs_ < 0)
+            output->firstTimingNs_ = now;
+        if (now - output->firstTimingNs_ < kTimingSettleNs)
+            return;
         const std::int64_t read = info->read_index / kBytesPerFrame;
         const double origin = static_cast<double>(now) - static_cast<double>(read) * 1e9 / output->rate_;
         auto& origins = output->origins_;
@@ -294,6 +312,10 @@ private:
                 output->quantum_ = std::gcd(output->quantum_, origins[i].read - origins[i - 1].read);
         }
         output->sinkFrames_ = static_cast<double>(info->sink_usec) * output->rate_ / 1e6;
+        if (!output->timed_ && origins.size() >= kLeastOrigins) {
+            output->timed_ = true;
+            pa_threaded_mainloop_signal(output->loop_, 0);
+        }
     }
     static void Underflow(pa_stream*, void* self)
     {
@@ -396,13 +418,14 @@ private:
     // With the lock held: the stream time the server plays now, in frames.
     bool StreamNow(double* frames)
     {
-        if (origins_.size() >= kLeastOrigins) {
+        if (timed_) {
             // The server reads a cycle ahead of the one its sink plays.
             *frames = (static_cast<double>(MonotonicNs()) - origin_) * rate_ / 1e9 - sinkFrames_ -
                       static_cast<double>(quantum_);
             return true;
         }
-        // Until then libpulse's figure would be tens of ms off: nothing yet.
+        // Until then libpulse's figure would be tens of ms off: nothing yet
+        // (the position holds).
         if (onPipeWire_)
             return false;
         pa_usec_t usec = 0;
@@ -437,7 +460,7 @@ private:
         double sink = timing ? static_cast<double>(timing->sink_usec) * rate_ / 1e6 : 0.0;
         // On PipeWire's server the read position is a cycle ahead of the
         // sink, and its own delay is part of the stream time already.
-        if (origins_.size() >= kLeastOrigins)
+        if (timed_)
             sink = static_cast<double>(quantum_) + sinkFrames_;
         return static_cast<std::int64_t>(std::ceil(now + sink)) + Frames(kMarginMs);
     }
@@ -546,6 +569,8 @@ private:
     };
     std::deque<Origin> origins_;  // the updates of the last second
     double origin_ = 0.0;         // the earliest of them: the cycles' own
+    bool timed_ = false;          // origin_ holds from here on
+    std::int64_t firstTimingNs_ = -1;
     std::int64_t quantum_ = 0;    // what the read position moves by, cycle by cycle
     double sinkFrames_ = 0.0;
     bool retryArmed_ = false;
@@ -572,10 +597,10 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Output> OpenPulseOutput(int rate, std::string* error, bool* unresponsive)
+std::unique_ptr<Output> OpenPulseOutput(int rate, std::string* error, bool* unresponsive, bool settle)
 {
     auto output = std::make_unique<PulseOutput>(rate);
-    if (!output->Start(error)) {
+    if (!output->Start(error, settle)) {
         if (unresponsive)
             *unresponsive = output->Unresponsive();
         return nullptr;
