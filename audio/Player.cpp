@@ -3,9 +3,9 @@
 // monotonic clock when the music is missing or the output has been lost.
 //
 // When the output is lost the clock goes on at wall-clock pace from the last
-// position the output vouched for, and a background thread connects to the
-// sound server anew (the same kind), at most once a second. The script's thread only ever
-// swaps in an output that is already connected.
+// position the output vouched for, and a background thread connects to a
+// sound server of the same kind anew, at most once a second. The script's
+// thread only ever swaps in an output that is already connected.
 #include "audio/Player.h"
 
 #include "audio/Clock.h"
