@@ -22,7 +22,7 @@ class Output {
 public:
     virtual ~Output() = default;
 
-    // "pulse" or "sdl:<driver>": what plays the music.
+    // "pipewire", "pulse" or "sdl:<driver>": what plays the music.
     virtual std::string Name() const = 0;
 
     // Plays `feed` from its frame 0, paused; null detaches it (silence). The
@@ -55,7 +55,8 @@ public:
     // True when a lost output plays again by itself (an SDL device whose
     // callbacks come regularly again).
     virtual bool Recovered() { return false; }
-    // True when a lost output is replaced by connecting anew (PulseAudio).
+    // True when a lost output is replaced by connecting anew (PipeWire,
+    // PulseAudio).
     virtual bool Reconnects() const { return false; }
 };
 
@@ -64,7 +65,18 @@ public:
 std::unique_ptr<Output> OpenSdlOutput(int rate, std::string* error);
 
 // A stream on the PulseAudio server that PULSE_SERVER (or the desktop) names.
-// Null when no server answers; *error says why.
-std::unique_ptr<Output> OpenPulseOutput(int rate, std::string* error);
+// Null when no server answers; *error says why, and *unresponsive (when
+// given) is set when a server took the connection and then never answered.
+// With settle it returns only once the server's timing is known (PipeWire's
+// server takes some 300 ms): for an output that takes over music at once.
+std::unique_ptr<Output> OpenPulseOutput(int rate, std::string* error, bool* unresponsive = nullptr,
+                                        bool settle = false);
+
+// True when a PipeWire daemon listens on its socket (PIPEWIRE_REMOTE, in
+// PIPEWIRE_RUNTIME_DIR or XDG_RUNTIME_DIR); asks nothing of it.
+bool PipeWireAnswers();
+// A stream on the PipeWire daemon's graph. Null when it cannot start; *error
+// says why.
+std::unique_ptr<Output> OpenPipeWireOutput(int rate, std::string* error);
 
 }  // namespace music

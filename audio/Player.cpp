@@ -3,9 +3,9 @@
 // monotonic clock when the music is missing or the output has been lost.
 //
 // When the output is lost the clock goes on at wall-clock pace from the last
-// position the output vouched for, and a background thread connects to the
-// sound server anew, at most once a second. The script's thread only ever
-// swaps in an output that is already connected.
+// position the output vouched for, and a background thread connects to a
+// sound server of the same kind anew, at most once a second. The script's
+// thread only ever swaps in an output that is already connected.
 #include "audio/Player.h"
 
 #include "audio/Clock.h"
@@ -34,6 +34,11 @@ constexpr int kHandoverLeadMs = 30;
 constexpr std::int64_t kEaseNs = 500000000;
 constexpr auto kReconnectInterval = std::chrono::seconds(1);
 
+// Opens an output of one kind again, to take over the music at once.
+using Opener = std::unique_ptr<Output> (*)(int rate, std::string* error);
+std::unique_ptr<Output> OpenPipeWire(int rate, std::string* error) { return OpenPipeWireOutput(rate, error); }
+std::unique_ptr<Output> OpenPulse(int rate, std::string* error) { return OpenPulseOutput(rate, error, nullptr, true); }
+
 // What the script's thread and the reconnect thread share. The thread holds
 // it too, so that a player going away need not wait for an attempt under way
 // (one on a server that takes the connection and never answers lasts
@@ -48,8 +53,8 @@ struct Reconnection {
 };
 
 // The background thread that connects anew while the output is lost, at most
-// once per interval.
-void Reconnect(std::shared_ptr<Reconnection> shared, int rate)
+// once per interval, to the kind of server that was lost.
+void Reconnect(std::shared_ptr<Reconnection> shared, int rate, Opener opener)
 {
     pthread_setname_np(pthread_self(), "music reconnect");
     Reconnection& r = *shared;
@@ -61,7 +66,7 @@ void Reconnect(std::shared_ptr<Reconnection> shared, int rate)
         r.attempting = true;
         guard.unlock();
         std::string why;
-        std::unique_ptr<Output> fresh = OpenPulseOutput(rate, &why);
+        std::unique_ptr<Output> fresh = opener(rate, &why);
         guard.lock();
         r.attempting = false;
         if (fresh && !r.quit) {
@@ -229,12 +234,27 @@ std::unique_ptr<Player> Player::Create(int mixRate, std::string* error)
 {
     std::string why;
     std::unique_ptr<Output> output;
+    Opener opener = nullptr;
+    // SDL_AUDIODRIVER asks for SDL and that driver, PULSE_SERVER for that
+    // PulseAudio server. Otherwise a PipeWire daemon that answers plays
+    // natively, with the graph's own timing; then the desktop's PulseAudio
+    // server; SDL's own choice comes last.
     const char* driver = std::getenv("SDL_AUDIODRIVER");
-    // SDL_AUDIODRIVER asks for SDL and that driver. Otherwise a PulseAudio
-    // server (or PipeWire's) times the music best; SDL's own choice comes last.
-    if (!(driver && *driver))
-        output = OpenPulseOutput(mixRate, &why);
-    if (!output)
+    const char* server = std::getenv("PULSE_SERVER");
+    const bool sdl = driver && *driver, pulse = server && *server;
+    if (!sdl && !pulse && PipeWireAnswers()) {
+        output = OpenPipeWireOutput(mixRate, &why);
+        opener = &OpenPipeWire;
+    }
+    bool unresponsive = false;
+    if (!output && !sdl) {
+        output = OpenPulseOutput(mixRate, &why, &unresponsive);
+        opener = &OpenPulse;
+    }
+    // A server that took the connection and never answered would hold SDL's
+    // drivers (its pulse driver, ALSA through its pulse plugin) for half a
+    // minute each.
+    if (!output && !unresponsive)
         output = OpenSdlOutput(mixRate, &why);
     if (!output) {
         if (error)
@@ -246,7 +266,7 @@ std::unique_ptr<Player> Player::Create(int mixRate, std::string* error)
     Impl& p = *player->impl_;
     p.output = std::move(output);
     if (p.output->Reconnects())
-        p.reconnector = std::thread(Reconnect, p.reconnection, mixRate);
+        p.reconnector = std::thread(Reconnect, p.reconnection, mixRate, opener);
     return player;
 }
 

@@ -51,9 +51,11 @@ class Player : public ShowClock {
 public:
     // Starts the sound output at mixRate Hz, stereo 16-bit, and keeps it
     // running (silent until the music plays). The output: SDL audio with the
-    // driver SDL_AUDIODRIVER names when it is set; otherwise the PulseAudio
-    // server when one answers (PULSE_SERVER or the desktop's), and SDL's own
-    // choice after that. Null when no output can start; *error then says why.
+    // driver SDL_AUDIODRIVER names when it is set; the PulseAudio server
+    // PULSE_SERVER names when that is set; otherwise a PipeWire daemon that
+    // answers, then the desktop's PulseAudio server, then SDL's own choice
+    // (not after a PulseAudio server that never answered). Null when no
+    // output can start; *error then says why.
     static std::unique_ptr<Player> Create(int mixRate, std::string* error);
     ~Player() override;
 
@@ -84,7 +86,7 @@ public:
     // Times the device wanted music and the decoder had none ready, and
     // (PulseAudio) times the server's queue ran dry in steady play.
     std::uint64_t Underruns() const;
-    // "pulse", or "sdl:" and SDL's driver name.
+    // "pipewire", "pulse", or "sdl:" and SDL's driver name.
     std::string OutputName() const;
 
 private:

@@ -19,7 +19,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <deque>
+#include <numeric>
 #include <vector>
 
 namespace music {
@@ -41,6 +43,16 @@ constexpr int kSettleMs = 200;
 constexpr pa_usec_t kConnectTimeoutUs = 2000000;
 // How soon the write path looks again when the decoder has nothing yet.
 constexpr pa_usec_t kRetryUs = 2000;
+// How often the stream's timing is asked for on PipeWire's pulse server.
+constexpr pa_usec_t kTimingUs = 20000;
+// Over how long the cycles' origin is taken, from how many updates on, and
+// how long after the stream's first update.
+constexpr std::int64_t kTimingSettleNs = 200000000;
+constexpr std::int64_t kOriginWindowNs = 1000000000;
+constexpr std::size_t kLeastOrigins = 5;
+// How much later than a cycle's start a timing update may come back on a
+// busy machine.
+constexpr double kOriginSlackNs = 8e6;
 // Largest piece written at a time.
 constexpr int kChunkFrames = 4096;
 
@@ -61,6 +73,8 @@ public:
             pa_threaded_mainloop_stop(loop_);
         if (retry_)
             api_->time_free(retry_);
+        if (timing_)
+            api_->time_free(timing_);
         if (stream_) {
             pa_stream_disconnect(stream_);
             pa_stream_unref(stream_);
@@ -74,7 +88,10 @@ public:
     }
 
     // Connects to the server and opens the stream; false with *error set.
-    bool Start(std::string* error)
+    // With settle, on PipeWire's server it returns once the server's own
+    // timing is known (some 300 ms), so that music handed over at once lands
+    // where it is planned.
+    bool Start(std::string* error, bool settle)
     {
         loop_ = pa_threaded_mainloop_new();
         if (!loop_) {
@@ -99,12 +116,22 @@ public:
         Locked lock(loop_);
         pa_time_event* deadline =
             pa_context_rttime_new(context_, pa_rtclock_now() + kConnectTimeoutUs, &PulseOutput::TimedOut, this);
-        bool ok = WaitConnected(error) && OpenStream(error);
+        bool ok = WaitConnected(error) && AskServer(error) && OpenStream(error);
         api_->time_free(deadline);
+        if (ok && settle && onPipeWire_) {
+            deadline = pa_context_rttime_new(context_, pa_rtclock_now() + kConnectTimeoutUs, &PulseOutput::TimedOut, this);
+            while (!timed_ && !timedOut_ && !dead_)
+                pa_threaded_mainloop_wait(loop_);
+            api_->time_free(deadline);
+            timedOut_ = false;
+        }
         return ok;
     }
 
     std::string Name() const override { return "pulse"; }
+
+    // Start gave up on a server that took the connection and never answered.
+    bool Unresponsive() const { return timedOut_; }
 
     void Attach(Feed* feed) override
     {
@@ -242,6 +269,54 @@ private:
         if (output->stream_ && pa_stream_get_state(output->stream_) == PA_STREAM_READY)
             output->Write(pa_stream_writable_size(output->stream_));
     }
+    static void UpdateTiming(pa_mainloop_api*, pa_time_event* event, const timeval*, void* self)
+    {
+        auto* output = static_cast<PulseOutput*>(self);
+        if (output->stream_ && pa_stream_get_state(output->stream_) == PA_STREAM_READY)
+            if (pa_operation* op = pa_stream_update_timing_info(output->stream_, &PulseOutput::Timed, output))
+                pa_operation_unref(op);
+        pa_context_rttime_restart(output->context_, event, pa_rtclock_now() + kTimingUs);
+    }
+    // A timing update came: where the server's read position says its
+    // cycles start. The server takes a whole cycle's frames at the start of
+    // each cycle, so a reading taken later in the cycle is late by up to a
+    // quantum; the earliest origin over the last second is the cycles' own.
+    static void Timed(pa_stream* stream, int success, void* self)
+    {
+        auto* output = static_cast<PulseOutput*>(self);
+        const pa_timing_info* info = pa_stream_get_timing_info(stream);
+        if (!success || !info || info->read_index_corrupt)
+            return;
+        const std::int64_t now = MonotonicNs();
+        // The first cycles of a new stream move its read position unevenly.
+        if (output->firstTimingNs_ < 0)
+            output->firstTimingNs_ = now;
+        if (now - output->firstTimingNs_ < kTimingSettleNs)
+            return;
+        const std::int64_t read = info->read_index / kBytesPerFrame;
+        const double origin = static_cast<double>(now) - static_cast<double>(read) * 1e9 / output->rate_;
+        auto& origins = output->origins_;
+        while (!origins.empty() && origins.front().ns < now - kOriginWindowNs)
+            origins.pop_front();
+        // A read position that stood still (the server waited for music)
+        // moves the cycles' origin later for good: the older figures go.
+        if (!origins.empty() &&
+            origin > output->origin_ + static_cast<double>(output->quantum_) * 1e9 / output->rate_ + kOriginSlackNs)
+            origins.clear();
+        origins.push_back({now, origin, read});
+        output->origin_ = origin;
+        output->quantum_ = 0;
+        for (std::size_t i = 0; i < origins.size(); ++i) {
+            output->origin_ = std::min(output->origin_, origins[i].origin);
+            if (i > 0)
+                output->quantum_ = std::gcd(output->quantum_, origins[i].read - origins[i - 1].read);
+        }
+        output->sinkFrames_ = static_cast<double>(info->sink_usec) * output->rate_ / 1e6;
+        if (!output->timed_ && origins.size() >= kLeastOrigins) {
+            output->timed_ = true;
+            pa_threaded_mainloop_signal(output->loop_, 0);
+        }
+    }
     static void Underflow(pa_stream*, void* self)
     {
         auto* output = static_cast<PulseOutput*>(self);
@@ -266,6 +341,29 @@ private:
             }
             pa_threaded_mainloop_wait(loop_);
         }
+    }
+
+    // With the lock held: which server this is (PipeWire's pulse server
+    // needs its timing asked for often).
+    bool AskServer(std::string* error)
+    {
+        pa_operation* op = pa_context_get_server_info(
+            context_,
+            [](pa_context*, const pa_server_info* info, void* self) {
+                auto* output = static_cast<PulseOutput*>(self);
+                output->onPipeWire_ = info && info->server_name && std::strstr(info->server_name, "PipeWire");
+                pa_threaded_mainloop_signal(output->loop_, 0);
+            },
+            this);
+        while (op && pa_operation_get_state(op) == PA_OPERATION_RUNNING && !timedOut_ &&
+               PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)))
+            pa_threaded_mainloop_wait(loop_);
+        const bool done = op && pa_operation_get_state(op) == PA_OPERATION_DONE;
+        if (op)
+            pa_operation_unref(op);
+        if (!done)
+            *error = timedOut_ ? "the PulseAudio server does not answer" : pa_strerror(pa_context_errno(context_));
+        return done;
     }
 
     bool OpenStream(std::string* error)
@@ -305,6 +403,12 @@ private:
             pa_threaded_mainloop_wait(loop_);
         }
         retry_ = pa_context_rttime_new(context_, PA_USEC_INVALID, &PulseOutput::Retry, this);
+        // PipeWire's pulse server: libpulse's clock between its own timing
+        // updates (every 1.5 s at most) runs a per cent or two slow and then
+        // jumps, by tens of ms at an ordinary quantum; asked often, the
+        // server's figure keeps it true.
+        if (onPipeWire_)
+            timing_ = pa_context_rttime_new(context_, pa_rtclock_now() + kTimingUs, &PulseOutput::UpdateTiming, this);
         ready_ = true;
         return true;
     }
@@ -314,6 +418,16 @@ private:
     // With the lock held: the stream time the server plays now, in frames.
     bool StreamNow(double* frames)
     {
+        if (timed_) {
+            // The server reads a cycle ahead of the one its sink plays.
+            *frames = (static_cast<double>(MonotonicNs()) - origin_) * rate_ / 1e9 - sinkFrames_ -
+                      static_cast<double>(quantum_);
+            return true;
+        }
+        // Until then libpulse's figure would be tens of ms off: nothing yet
+        // (the position holds).
+        if (onPipeWire_)
+            return false;
         pa_usec_t usec = 0;
         if (!stream_ || pa_stream_get_time(stream_, &usec) < 0)
             return false;
@@ -343,7 +457,11 @@ private:
         if (!StreamNow(&now))
             return written_;
         const pa_timing_info* timing = pa_stream_get_timing_info(stream_);
-        const double sink = timing ? static_cast<double>(timing->sink_usec) * rate_ / 1e6 : 0.0;
+        double sink = timing ? static_cast<double>(timing->sink_usec) * rate_ / 1e6 : 0.0;
+        // On PipeWire's server the read position is a cycle ahead of the
+        // sink, and its own delay is part of the stream time already.
+        if (timed_)
+            sink = static_cast<double>(quantum_) + sinkFrames_;
         return static_cast<std::int64_t>(std::ceil(now + sink)) + Frames(kMarginMs);
     }
 
@@ -443,10 +561,23 @@ private:
     pa_context* context_ = nullptr;
     pa_stream* stream_ = nullptr;
     pa_time_event* retry_ = nullptr;
+    pa_time_event* timing_ = nullptr;  // frequent timing updates (PipeWire's server)
+    struct Origin {
+        std::int64_t ns;  // when the update came
+        double origin;    // the ns at which the read position was 0, as it says
+        std::int64_t read;
+    };
+    std::deque<Origin> origins_;  // the updates of the last second
+    double origin_ = 0.0;         // the earliest of them: the cycles' own
+    bool timed_ = false;          // origin_ holds from here on
+    std::int64_t firstTimingNs_ = -1;
+    std::int64_t quantum_ = 0;    // what the read position moves by, cycle by cycle
+    double sinkFrames_ = 0.0;
     bool retryArmed_ = false;
     bool timedOut_ = false;
     bool realtime_ = false;  // the main loop's thread asked for it
     bool ready_ = false;  // connected, with the stream playing
+    bool onPipeWire_ = false;  // the server is PipeWire's pulse server
     bool dead_ = false;
     std::string deathReason_;
 
@@ -466,11 +597,14 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Output> OpenPulseOutput(int rate, std::string* error)
+std::unique_ptr<Output> OpenPulseOutput(int rate, std::string* error, bool* unresponsive, bool settle)
 {
     auto output = std::make_unique<PulseOutput>(rate);
-    if (!output->Start(error))
+    if (!output->Start(error, settle)) {
+        if (unresponsive)
+            *unresponsive = output->Unresponsive();
         return nullptr;
+    }
     return output;
 }
 

@@ -17,14 +17,17 @@ add_dependencies(audio_stage_tests showplayer fixtures)
 add_test(NAME audio.stage COMMAND audio_stage_tests)
 set_tests_properties(audio.stage PROPERTIES LABELS script)
 
-# The clock on a private PulseAudio server (the tests start and end it), also
-# through restarts of the server.
+# The clock on a private PulseAudio server and a private PipeWire stack (the
+# tests start and end them), also through restarts of the servers.
 add_executable(audio_pulse_tests
   ${CMAKE_CURRENT_SOURCE_DIR}/audio/AudioSupport.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/audio/PulseTest.cpp)
 target_link_libraries(audio_pulse_tests PRIVATE showaudio testsupport GTest::gtest_main)
 add_dependencies(audio_pulse_tests fixtures)
-add_test(NAME audio.pulse COMMAND audio_pulse_tests)
-# It times what a sound server plays to the millisecond: it runs alone, so
-# that the suite's other players do not take the CPU from its threads.
-set_tests_properties(audio.pulse PROPERTIES LABELS unit RUN_SERIAL ON)
+add_test(NAME audio.pulse COMMAND audio_pulse_tests --gtest_filter=Pulse*)
+# The same on a private PipeWire stack (native and through pipewire-pulse, two
+# graph quanta), also through restarts.
+add_test(NAME audio.pipewire COMMAND audio_pulse_tests --gtest_filter=PipeWire*)
+# They time what a sound server plays to the millisecond: they run alone, so
+# that the suite's other players do not take the CPU from their threads.
+set_tests_properties(audio.pulse audio.pipewire PROPERTIES LABELS unit RUN_SERIAL ON)

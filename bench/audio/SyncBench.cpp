@@ -1,7 +1,8 @@
-// Sync benchmark on a private PulseAudio server: the clock against the clicks
-// a monitor recorder hears (steady play, the start, eight seeks), then a minute
-// of music beside two CPU-bound processes: underruns, dropouts heard on the
-// monitor, and the CPU time of the audio threads. With SHOWPLAYER_REFERENCE
+// Sync benchmark on a private PulseAudio server and a private PipeWire stack
+// (quanta 256 and 1024; the native output and pipewire-pulse): the clock
+// against the clicks a monitor recorder hears (steady play, the start, eight
+// seeks), then a minute of music beside two CPU-bound processes: underruns,
+// dropouts heard on the monitor, and the CPU time of the audio threads. With SHOWPLAYER_REFERENCE
 // naming another showplayer binary, the same minute is played by it (through
 // SDL's pulse driver) for its dropouts.
 // Usage: sync_bench <clicks.mp3> <tone.mp3> [seconds=60]
@@ -113,6 +114,52 @@ bool RunReference(const std::string& player, const std::string& music, int secon
     return std::system(command.c_str()) == 0;
 }
 
+// The clock against the clicks heard: steady play, the start and eight seeks, each figure with its goal.
+void PrintSync(const std::string& what, music::Player& player, Recorder& recorder, const std::string& clicks,
+               double median, double p90, double jump)
+{
+    const SyncFigures f = MeasureSync(player, recorder, clicks, {7000, 13000, 2500, 18000, 500, 9750, 15250, 4000}, 1500);
+    std::printf("%s, steady median offset: %+.2f ms (goal within +-%g)\n", what.c_str(), f.Median(), median);
+    std::printf("%s, steady p90 |offset|: %.2f ms over %zu clicks (goal <= %g)\n", what.c_str(), f.P90Magnitude(),
+                f.steady.size(), p90);
+    std::printf("%s, offset at the start: %+.2f ms (goal within +-%g)\n", what.c_str(), f.atStart, jump);
+    std::string seeks;
+    double worst = 0.0;
+    for (double o : f.afterSeeks) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%+.2f ", o);
+        seeks += text;
+        worst = std::isnan(o) ? INFINITY : std::max(worst, std::abs(o));
+    }
+    std::printf("%s, offset after each of 8 seeks: %s(worst %.2f ms) (goal within +-%g)\n", what.c_str(),
+                seeks.c_str(), worst, jump);
+}
+
+// A minute of the tone beside two CPU hogs: underruns, dropouts heard and the audio threads' CPU time.
+void PrintSoak(const std::string& what, Recorder& recorder, const std::string& tone, int seconds)
+{
+    std::string error;
+    auto player = music::Player::Create(kRate, &error);
+    if (!player) {
+        std::printf("%s: no output (%s)\n", what.c_str(), error.c_str());
+        return;
+    }
+    player->Open(tone);
+    const double cpuBefore = ThreadCpu("music decoder") + ThreadCpu("music output");
+    {
+        Hogs hogs;
+        player->Start();
+        std::this_thread::sleep_for(std::chrono::seconds(seconds));
+        player->Pause();
+    }
+    const double cpu = ThreadCpu("music decoder") + ThreadCpu("music output") - cpuBefore;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::printf("%s beside two CPU hogs, %d s: underruns %llu, dropouts heard %d (goal 0)\n", what.c_str(), seconds,
+                static_cast<unsigned long long>(player->Underruns()), Dropouts(recorder.Samples()));
+    std::printf("CPU time of the audio threads per second of music (%s): %.2f ms\n", what.c_str(),
+                cpu * 1000.0 / seconds);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -141,42 +188,44 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "no PulseAudio output: %s\n", error.c_str());
             return 1;
         }
-        const SyncFigures f =
-            MeasureSync(*player, recorder, clicks, {7000, 13000, 2500, 18000, 500, 9750, 15250, 4000}, 1500);
-        std::printf("pulse sync, steady median offset: %+.2f ms (goal within +-1)\n", f.Median());
-        std::printf("pulse sync, steady p90 |offset|: %.2f ms over %zu clicks (goal <= 3)\n", f.P90Magnitude(),
-                    f.steady.size());
-        std::printf("pulse sync, offset at the start: %+.2f ms (goal within +-3)\n", f.atStart);
-        std::string seeks;
-        double worst = 0.0;
-        for (double o : f.afterSeeks) {
-            char text[32];
-            std::snprintf(text, sizeof text, "%+.2f ", o);
-            seeks += text;
-            worst = std::isnan(o) ? INFINITY : std::max(worst, std::abs(o));
-        }
-        std::printf("pulse sync, offset after each of 8 seeks: %s(worst %.2f ms) (goal within +-3)\n", seeks.c_str(),
-                    worst);
+        PrintSync("pulse sync", *player, recorder, clicks, 1.0, 3.0, 3.0);
     }
 
     {
         Recorder recorder(server.Address());
-        std::string error;
-        auto player = music::Player::Create(kRate, &error);
-        player->Open(tone);
-        const double cpuBefore = ThreadCpu("music decoder") + ThreadCpu("music output");
-        {
-            Hogs hogs;
-            player->Start();
-            std::this_thread::sleep_for(std::chrono::seconds(seconds));
-            player->Pause();
-        }
-        const double cpu = ThreadCpu("music decoder") + ThreadCpu("music output") - cpuBefore;
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        std::printf("pulse output beside two CPU hogs, %d s: underruns %llu, dropouts heard %d (goal 0)\n", seconds,
-                    static_cast<unsigned long long>(player->Underruns()), Dropouts(recorder.Samples()));
-        std::printf("CPU time of the audio threads per second of music: %.2f ms\n", cpu * 1000.0 / seconds);
+        PrintSoak("pulse output", recorder, tone, seconds);
     }
+
+    // A private PipeWire stack at two graph quanta: the native output, and the pulse output through
+    // pipewire-pulse.
+    for (int quantum : {256, 1024}) {
+        PipeWireStack stack(quantum);
+        if (!stack.Running()) {
+            std::printf("the PipeWire stack did not start:\n%s", stack.Log().c_str());
+            return 1;
+        }
+        stack.Export();
+        const std::string q = " at quantum " + std::to_string(quantum);
+        for (const char* output : {"pipewire", "pulse"}) {
+            if (output == std::string("pulse"))
+                setenv("PULSE_SERVER", stack.PulseAddress().c_str(), 1);
+            Recorder recorder(stack.PulseAddress(), quantum);
+            std::string error;
+            auto player = music::Player::Create(kRate, &error);
+            if (!recorder.Ready() || !player || player->OutputName() != output) {
+                std::printf("no %s output%s: %s\n", output, q.c_str(), error.c_str());
+                continue;
+            }
+            if (output == std::string("pulse"))
+                PrintSync("pipewire-pulse sync" + q, *player, recorder, clicks, 3.0, 5.0, 5.0);
+            else
+                PrintSync("pipewire sync" + q, *player, recorder, clicks, 1.0, 3.0, 3.0);
+        }
+        unsetenv("PULSE_SERVER");
+        Recorder recorder(stack.PulseAddress(), quantum);
+        PrintSoak("pipewire output" + q, recorder, tone, seconds);
+    }
+    setenv("PULSE_SERVER", server.Address().c_str(), 1);
 
     if (reference) {
         Recorder recorder(server.Address());

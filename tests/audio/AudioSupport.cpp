@@ -1,13 +1,19 @@
 // Helpers for the music tests: the decode, the private PulseAudio server, its recorder and the sync probe.
 #include "tests/audio/AudioSupport.h"
 
+#include "audio/Realtime.h"
+
 #include <mpg123.h>
+#include <pipewire/pipewire.h>
+#include <spa/param/audio/format-utils.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 namespace audio_test {
@@ -54,6 +60,7 @@ bool PulseServer::Start()
 {
     const std::string socket = folder_ + "/native";
     unlink(socket.c_str());
+    std::fflush(nullptr);
     pid_ = fork();
     if (pid_ == 0) {
         // All it keeps goes into the folder; as root it runs as a per-user daemon all the same.
@@ -90,6 +97,212 @@ std::string PulseServer::Log() const
     return text.str();
 }
 
+namespace {
+
+// The daemon's graph: the null sink as the only driver, at 44.1 kHz (no resampling: clicks come back
+// bit-exact), with quantum frames a cycle and no device modules.
+const char* const kPipeWireConf = R"(context.properties = {
+    core.daemon = true
+    core.name = pipewire-0
+    default.clock.rate = 44100
+    default.clock.allowed-rates = [ 44100 ]
+    default.clock.quantum = QUANTUM
+    default.clock.min-quantum = QUANTUM
+    default.clock.max-quantum = QUANTUM
+}
+context.spa-libs = {
+    audio.convert.* = audioconvert/libspa-audioconvert
+    support.* = support/libspa-support
+}
+context.modules = [
+    { name = libpipewire-module-rt args = { nice.level = -11 } flags = [ ifexists nofail ] }
+    { name = libpipewire-module-protocol-native }
+    { name = libpipewire-module-metadata }
+    { name = libpipewire-module-spa-node-factory }
+    { name = libpipewire-module-client-node }
+    { name = libpipewire-module-client-device }
+    { name = libpipewire-module-access }
+    { name = libpipewire-module-adapter }
+    { name = libpipewire-module-link-factory }
+    { name = libpipewire-module-session-manager }
+]
+context.objects = [
+    { factory = adapter args = {
+        factory.name = support.null-audio-sink
+        node.name = show
+        media.class = Audio/Sink
+        audio.position = [ FL FR ]
+        object.linger = true
+        priority.driver = 30000
+        priority.session = 30000
+    } }
+]
+)";
+
+const char* const kPulseConf = R"(context.spa-libs = {
+    audio.convert.* = audioconvert/libspa-audioconvert
+    support.* = support/libspa-support
+}
+context.modules = [
+    { name = libpipewire-module-rt args = { nice.level = -11 } flags = [ ifexists nofail ] }
+    { name = libpipewire-module-protocol-native }
+    { name = libpipewire-module-client-node }
+    { name = libpipewire-module-adapter }
+    { name = libpipewire-module-metadata }
+    { name = libpipewire-module-protocol-pulse }
+]
+pulse.properties = {
+    server.address = [ "unix:FOLDER/pulse" ]
+    pulse.min.quantum = 128/44100
+    pulse.min.req = 128/44100
+    pulse.min.frag = 128/44100
+}
+)";
+
+std::string Replace(std::string text, const std::string& what, const std::string& with)
+{
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size()))
+        text.replace(at, what.size(), with);
+    return text;
+}
+
+}  // namespace
+
+PipeWireStack::PipeWireStack(int quantum) : quantum_(quantum)
+{
+    char folder[] = "/tmp/showplayer-pipewire-XXXXXX";
+    if (!mkdtemp(folder))
+        return;
+    folder_ = folder;
+    const std::string conf = folder_ + "/conf", wp = folder_ + "/wireplumber";
+    for (const char* sub : {"/run", "/conf", "/config", "/state", "/data", "/home"})
+        mkdir((folder_ + sub).c_str(), 0700);
+    std::ofstream(conf + "/pipewire.conf") << Replace(kPipeWireConf, "QUANTUM", std::to_string(quantum));
+    std::ofstream(conf + "/pipewire-pulse.conf") << Replace(kPulseConf, "FOLDER", folder_);
+    // The session manager's own configuration, less the device monitors (ALSA, V4L2, libcamera, Bluetooth).
+    const std::string copy = "cp /usr/share/pipewire/client.conf '" + conf + "/' && cp -r /usr/share/wireplumber '" +
+                             wp + "' && sed -i -e '/^alsa_monitor.enable/d' -e '/^v4l2_monitor.enable/d' " +
+                             "-e '/^libcamera_monitor.enable/d' '" + wp + "/main.lua.d/90-enable-all.lua' && " +
+                             "rm -rf '" + wp + "/bluetooth.lua.d' && sed -i '/bluetooth.lua/d' '" + wp +
+                             "/wireplumber.conf'";
+    if (std::system(copy.c_str()) != 0)
+        return;
+    bus_ = Spawn({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=unix:path=" + folder_ + "/bus"},
+                 "bus.log");
+    if (!WaitFor([&] { return access((folder_ + "/bus").c_str(), F_OK) == 0; }, 5000))
+        return;
+    StartAll();
+}
+
+PipeWireStack::~PipeWireStack()
+{
+    End(pulse_, SIGTERM);
+    End(session_, SIGTERM);
+    End(daemon_, SIGTERM);
+    End(bus_, SIGTERM);
+    if (!folder_.empty())
+        std::system(("rm -rf '" + folder_ + "'").c_str());
+}
+
+pid_t PipeWireStack::Spawn(const std::vector<std::string>& argv, const std::string& log) const
+{
+    // The child's freopen would write out what this process still buffers.
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setenv("XDG_RUNTIME_DIR", (folder_ + "/run").c_str(), 1);
+        setenv("PIPEWIRE_RUNTIME_DIR", (folder_ + "/run").c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (folder_ + "/config").c_str(), 1);
+        setenv("XDG_STATE_HOME", (folder_ + "/state").c_str(), 1);
+        setenv("XDG_DATA_HOME", (folder_ + "/data").c_str(), 1);
+        setenv("HOME", (folder_ + "/home").c_str(), 1);
+        setenv("PIPEWIRE_CONFIG_DIR", (folder_ + "/conf").c_str(), 1);
+        setenv("WIREPLUMBER_CONFIG_DIR", (folder_ + "/wireplumber").c_str(), 1);
+        setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + folder_ + "/bus").c_str(), 1);
+        for (const char* name : {"PULSE_SERVER", "PIPEWIRE_REMOTE", "SDL_AUDIODRIVER"})
+            unsetenv(name);
+        freopen((folder_ + "/" + log).c_str(), "a", stderr);
+        freopen("/dev/null", "w", stdout);
+        std::vector<char*> args;
+        for (const auto& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+void PipeWireStack::End(pid_t& pid, int signal) const
+{
+    if (pid > 0 && kill(pid, signal) == 0)
+        waitpid(pid, nullptr, 0);
+    pid = -1;
+}
+
+void PipeWireStack::Export() const
+{
+    setenv("XDG_RUNTIME_DIR", (folder_ + "/run").c_str(), 1);
+    setenv("PIPEWIRE_RUNTIME_DIR", (folder_ + "/run").c_str(), 1);
+    setenv("PIPEWIRE_CONFIG_DIR", (folder_ + "/conf").c_str(), 1);
+    for (const char* name : {"PULSE_SERVER", "PIPEWIRE_REMOTE", "SDL_AUDIODRIVER"})
+        unsetenv(name);
+}
+
+bool PipeWireStack::StartAll()
+{
+    const std::string socket = folder_ + "/run/pipewire-0";
+    daemon_ = Spawn({"pipewire"}, "pipewire.log");
+    const auto exited = [](pid_t pid) { return waitpid(pid, nullptr, WNOHANG) == pid; };
+    const std::string listens = "test -S '" + socket + "'";
+    if (!WaitFor([&] { return exited(daemon_) || std::system(listens.c_str()) == 0; }, 10000) ||
+        std::system(listens.c_str()) != 0) {
+        daemon_ = -1;
+        return false;
+    }
+    session_ = Spawn({"wireplumber"}, "wireplumber.log");
+    // The session manager links streams to the sink: up once it has chosen the sink as the default.
+    const std::string chosen = "env PIPEWIRE_RUNTIME_DIR='" + folder_ + "/run' PIPEWIRE_CONFIG_DIR='" + folder_ +
+                               "/conf' timeout 5 pw-metadata -n default 2>/dev/null | grep -q default.audio.sink";
+    if (!WaitFor([&] { return exited(session_) || std::system(chosen.c_str()) == 0; }, 10000) ||
+        std::system(chosen.c_str()) != 0) {
+        session_ = -1;
+        return false;
+    }
+    return StartPulse();
+}
+
+void PipeWireStack::KillAll()
+{
+    End(daemon_, SIGKILL);
+    End(session_, SIGKILL);
+    End(pulse_, SIGKILL);
+    unlink((folder_ + "/run/pipewire-0").c_str());
+    unlink((folder_ + "/run/pipewire-0.lock").c_str());
+}
+
+bool PipeWireStack::StartPulse()
+{
+    unlink((folder_ + "/pulse").c_str());
+    pulse_ = Spawn({"pipewire-pulse"}, "pipewire-pulse.log");
+    const std::string ask = "pactl -s '" + PulseAddress() + "' info >/dev/null 2>&1";
+    if (WaitFor([&] { return waitpid(pulse_, nullptr, WNOHANG) == pulse_ || std::system(ask.c_str()) == 0; }, 10000) &&
+        std::system(ask.c_str()) == 0)
+        return true;
+    pulse_ = -1;
+    return false;
+}
+
+void PipeWireStack::KillPulse() { End(pulse_, SIGKILL); }
+
+std::string PipeWireStack::Log() const
+{
+    std::stringstream text;
+    for (const char* log : {"bus.log", "pipewire.log", "wireplumber.log", "pipewire-pulse.log"})
+        text << "== " << log << "\n" << std::ifstream(folder_ + "/" + log).rdbuf();
+    return text.str();
+}
+
 void Recorder::Read(pa_stream* stream, std::size_t, void* self)
 {
     auto* r = static_cast<Recorder*>(self);
@@ -109,8 +322,104 @@ void Recorder::Read(pa_stream* stream, std::size_t, void* self)
         r->stamps_.emplace_back(NowNs(), usec * 1e-6 * kRate);
 }
 
-Recorder::Recorder(const std::string& server)
+// The capture stream on the PipeWire graph.
+struct Recorder::Graph {
+    pw_thread_loop* loop = nullptr;
+    pw_stream* stream = nullptr;
+    spa_hook listener{};
+    long long origin = 0;  // when the first frame recorded was heard
+    bool realtime = false;
+    ~Graph()
+    {
+        if (loop)
+            pw_thread_loop_stop(loop);
+        if (stream)
+            pw_stream_destroy(stream);
+        if (loop)
+            pw_thread_loop_destroy(loop);
+    }
+};
+
+void Recorder::StartGraphCapture()
 {
+    pw_init(nullptr, nullptr);
+    graph_ = std::make_unique<Graph>();
+    graph_->loop = pw_thread_loop_new("monitor recorder", nullptr);
+    pw_thread_loop_lock(graph_->loop);
+    pw_thread_loop_start(graph_->loop);
+    pw_properties* props = pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Capture",
+                                             PW_KEY_STREAM_CAPTURE_SINK, "true", PW_KEY_TARGET_OBJECT, "show",
+                                             PW_KEY_NODE_NAME, "monitor recorder", nullptr);
+    graph_->stream = pw_stream_new_simple(pw_thread_loop_get_loop(graph_->loop), "monitor", props,
+                                          [] {
+                                              static pw_stream_events events{};
+                                              events.version = PW_VERSION_STREAM_EVENTS;
+                                              events.process = [](void* self) {
+                                                  static_cast<Recorder*>(self)->Capture();
+                                              };
+                                              return &events;
+                                          }(),
+                                          this);
+    std::uint8_t pod[1024];
+    spa_pod_builder builder = SPA_POD_BUILDER_INIT(pod, sizeof pod);
+    spa_audio_info_raw info{};
+    info.format = SPA_AUDIO_FORMAT_S16;
+    info.rate = kRate;
+    info.channels = 2;
+    info.position[0] = SPA_AUDIO_CHANNEL_FL;
+    info.position[1] = SPA_AUDIO_CHANNEL_FR;
+    const spa_pod* params[1] = {spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
+    ready_ = graph_->stream &&
+             pw_stream_connect(graph_->stream, PW_DIRECTION_INPUT, PW_ID_ANY,
+                               static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS |
+                                                            PW_STREAM_FLAG_RT_PROCESS),
+                               params, 1) == 0;
+    pw_thread_loop_unlock(graph_->loop);
+    // Ready once the cycles bring data.
+    ready_ = ready_ && WaitFor([&] {
+        std::lock_guard<std::mutex> guard(lock_);
+        return stamps_.size() > 20;
+    }, 5000);
+}
+
+void Recorder::Capture()
+{
+    if (!graph_->realtime) {
+        // Beside CPU hogs a recorder that misses cycles would count them as dropouts.
+        music::RaiseToRealtime(music::kDevicePriority);
+        graph_->realtime = true;
+    }
+    pw_buffer* buffer = pw_stream_dequeue_buffer(graph_->stream);
+    if (!buffer)
+        return;
+    const spa_data& data = buffer->buffer->datas[0];
+    pw_time time{};
+    pw_stream_get_time_n(graph_->stream, &time, sizeof time);
+    if (data.data && data.chunk->size > 0) {
+        const auto* samples = reinterpret_cast<const std::int16_t*>(static_cast<const std::uint8_t*>(data.data) +
+                                                                     data.chunk->offset);
+        const std::size_t count = data.chunk->size / 2;
+        std::lock_guard<std::mutex> guard(lock_);
+        // This cycle brings the frames the sink played in the cycle before. They go where their time puts
+        // them, so that a cycle the recorder missed on a busy machine leaves a gap, not a shift.
+        const long long heard = time.now - static_cast<long long>(quantum_) * 1000000000LL / kRate;
+        if (stamps_.empty())
+            graph_->origin = heard;
+        const auto at = static_cast<std::size_t>(std::max<long long>(
+            0, std::llround(static_cast<double>(heard - graph_->origin) * kRate / 1e9)));
+        samples_.resize(at * 2);
+        samples_.insert(samples_.end(), samples, samples + count);
+        stamps_.emplace_back(heard, static_cast<double>(at));
+    }
+    pw_stream_queue_buffer(graph_->stream, buffer);
+}
+
+Recorder::Recorder(const std::string& server, int quantum) : quantum_(quantum)
+{
+    if (quantum > 0) {
+        StartGraphCapture();
+        return;
+    }
     auto wake = [](auto*, void* loop) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0); };
     context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "monitor recorder");
     pa_context_set_state_callback(context_, wake, loop_);
@@ -159,6 +468,17 @@ Recorder::Recorder(const std::string& server)
 
 Recorder::~Recorder()
 {
+    if (graph_) {
+        // The stream goes first, while its process callback can still reach it.
+        pw_thread_loop_stop(graph_->loop);
+        pw_stream_destroy(graph_->stream);
+        graph_->stream = nullptr;
+        graph_.reset();
+    }
+    if (quantum_ > 0) {
+        pa_threaded_mainloop_free(loop_);
+        return;
+    }
     pa_threaded_mainloop_stop(loop_);
     for (pa_stream* stream : {record_, keeper_})
         if (stream) {

@@ -1,5 +1,6 @@
 // Helpers for the music tests and benchmarks: an independent decode, waiting on the monotonic clock, a private
-// PulseAudio server with a recorder of its sink's monitor, and the sync of the music clock with what it heard.
+// PulseAudio server or PipeWire stack with a recorder of its sink's monitor, and the sync of the music clock
+// with what it heard.
 #pragma once
 
 #include "audio/Player.h"
@@ -9,6 +10,7 @@
 #include <csignal>
 #include <cstdint>
 #include <ctime>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <sys/types.h>
@@ -59,11 +61,48 @@ private:
     pid_t pid_ = -1;
 };
 
-// Records the sink's monitor without changing its latency, and keeps a silent stream of 100 ms latency on the
-// sink (without a low-latency client the null sink renders 2 s blocks).
+// A private PipeWire stack with no sound card, all under a temporary folder: a session bus, pipewire (a null
+// sink "show" as the graph's driver, 44.1 kHz only, the quantum pinned), wireplumber without device monitors,
+// and pipewire-pulse on a socket of its own. Every process is ended by its pid.
+class PipeWireStack {
+public:
+    explicit PipeWireStack(int quantum);
+    ~PipeWireStack();
+
+    bool Running() const { return daemon_ > 0 && pulse_ > 0; }
+    int Quantum() const { return quantum_; }
+    // The value for PULSE_SERVER (pipewire-pulse).
+    std::string PulseAddress() const { return "unix:" + folder_ + "/pulse"; }
+    // Points this process at the stack (runtime and configuration folders) and unsets PULSE_SERVER and
+    // SDL_AUDIODRIVER, so that the player finds the daemon as on a desktop.
+    void Export() const;
+    // Kills pipewire-pulse (SIGKILL) and starts it again; false when it does not answer.
+    void KillPulse();
+    bool StartPulse();
+    // Kills the whole stack (the daemon first, as in a crash) and starts it again.
+    void KillAll();
+    bool StartAll();
+    // The processes' own messages so far.
+    std::string Log() const;
+
+private:
+    pid_t Spawn(const std::vector<std::string>& argv, const std::string& log) const;
+    void End(pid_t& pid, int signal) const;
+
+    std::string folder_;
+    int quantum_;
+    pid_t bus_ = -1, daemon_ = -1, session_ = -1, pulse_ = -1;
+};
+
+// Records the sink's monitor. On PulseAudio it does so without changing the sink's latency, and keeps a silent
+// stream of 100 ms latency on the sink (without a low-latency client the null sink renders 2 s blocks); the
+// heard line comes from the server's timing. On PipeWire (quantum > 0; the stack exported) it is a capture
+// stream of the graph itself, and the heard line comes from the graph's cycles: the null sink runs on the
+// monotonic clock, and the monitor hands each cycle's frames over one cycle late, so they were heard one
+// quantum before the cycle that brings them.
 class Recorder {
 public:
-    explicit Recorder(const std::string& server);
+    explicit Recorder(const std::string& server, int quantum = 0);
     ~Recorder();
     bool Ready() const { return ready_; }
 
@@ -75,12 +114,17 @@ public:
 
 private:
     static void Read(pa_stream* stream, std::size_t, void* self);
+    void StartGraphCapture();
+    void Capture();
+    struct Graph;
+    std::unique_ptr<Graph> graph_;
     pa_threaded_mainloop* loop_ = pa_threaded_mainloop_new();
     pa_context* context_ = nullptr;
     pa_stream* record_ = nullptr;
     pa_stream* keeper_ = nullptr;
     std::vector<std::int16_t> silence_ = std::vector<std::int16_t>(kRate * 2);
     bool ready_ = false;
+    int quantum_ = 0;
 
     std::mutex lock_;
     std::vector<std::int16_t> samples_;

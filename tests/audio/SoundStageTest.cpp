@@ -3,26 +3,51 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <map>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 using namespace testing_support;
 
 // (The host's start-up tests rely on this one for the sound stage's failure.)
 TEST(SoundStage, OutputThatCannotStartEndsTheRunBeforeTheScript)
 {
+    // A PulseAudio server that takes connections and never answers: the player gives up on it after 2 s, and
+    // does not go through it again with SDL's drivers (its pulse driver, ALSA's pulse plugin), which would wait
+    // half a minute each.
+    TempDir folder;
+    const std::string silent = folder / "silent";
+    const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", silent.c_str());
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 8), 0);
     // A driver SDL does not know, and one whose device cannot open (the disk driver with an unwritable file).
-    const std::map<std::string, std::string> cases[] = {
-        {{"SDL_AUDIODRIVER", "no-such-driver"}},
-        {{"SDL_AUDIODRIVER", "disk"}, {"SDL_DISKAUDIOFILE", "/nonexistent/folder/out.raw"}},
+    const struct {
+        std::map<std::string, std::string> env;
+        double seconds;  // at most (generous: a busy machine)
+    } cases[] = {
+        {{{"SDL_AUDIODRIVER", "no-such-driver"}}, 20.0},
+        {{{"SDL_AUDIODRIVER", "disk"}, {"SDL_DISKAUDIOFILE", "/nonexistent/folder/out.raw"}}, 20.0},
+        {{{"PULSE_SERVER", "unix:" + silent}}, 10.0},
     };
-    for (const auto& env : cases) {
+    for (const auto& c : cases) {
         RunOptions options;
-        options.env = env;
+        options.env = c.env;
+        if (!c.env.count("SDL_AUDIODRIVER"))
+            options.unsetEnv = {"SDL_AUDIODRIVER"};
+        const auto start = std::chrono::steady_clock::now();
         const RunResult run = RunScript("print \"script ran\\n\"; sub main { return 0; } 1;", options);
-        EXPECT_EQ(run.status, 1) << env.begin()->second << "\n" << run.err;
-        EXPECT_EQ(run.out, "using resolution 800x600 32bpp\nSound error!\nGeluid is GORT!\n") << env.begin()->second;
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_EQ(run.status, 1) << c.env.begin()->second << "\n" << run.err;
+        EXPECT_EQ(run.out, "using resolution 800x600 32bpp\nSound error!\nGeluid is GORT!\n") << c.env.begin()->second;
+        EXPECT_LE(seconds, c.seconds) << c.env.begin()->second;
     }
+    close(listener);
 }
 
 // The clock holds a paused seek, starts with glStartSound and seeks while playing, with music and on the
