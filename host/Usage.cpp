@@ -44,7 +44,8 @@ constexpr int kOptionColumn = 20;
 constexpr const char* kInstalledShow = "/../share/showplayer/show";
 constexpr const char* kBuildShow = "/show";
 
-// The folder the running player lies in.
+}  // namespace
+
 std::string PlayerFolder()
 {
     char path[PATH_MAX];
@@ -56,7 +57,6 @@ std::string PlayerFolder()
     return slash == std::string::npos ? "." : exe.substr(0, slash);
 }
 
-}  // namespace
 
 void PrintUsage(std::FILE* out)
 {

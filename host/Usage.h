@@ -17,6 +17,10 @@ void PrintUsage(std::FILE* out);
 // "showplayer VERSION".
 void PrintVersion(std::FILE* out);
 
+// The folder the running player lies in (bin/ once installed, the build
+// folder otherwise): its bundled show and recording module are found from it.
+std::string PlayerFolder();
+
 // The bundled show's folder: share/showplayer/show beside bin/ once
 // installed, show/ beside the player in a build folder; where the install
 // puts it when neither holds a main.pl.

@@ -2,8 +2,9 @@
 // folder, and in lib/showplayer beside bin/ once installed.
 #include "record/Recorder.h"
 
+#include "host/Usage.h"
+
 #include <dlfcn.h>
-#include <limits.h>
 #include <unistd.h>
 
 namespace record {
@@ -13,23 +14,12 @@ namespace {
 constexpr const char* kModule = "showplayer-record.so";
 constexpr const char* kInstalledFolder = "/../lib/showplayer/";
 
-std::string PlayerFolder()
-{
-    char path[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0)
-        return ".";
-    const std::string exe(path, static_cast<std::size_t>(n));
-    const std::size_t slash = exe.rfind('/');
-    return slash == std::string::npos ? "." : exe.substr(0, slash);
-}
-
 }  // namespace
 
 std::unique_ptr<Recorder> Recorder::Open(const std::string& path, const std::string& shownPath,
                                          const EncoderSettings& settings, std::string* error)
 {
-    const std::string folder = PlayerFolder();
+    const std::string folder = host::PlayerFolder();
     std::string reason;
     // Never closed: FFmpeg's libraries keep threads and handlers of their own
     // until the process ends.
