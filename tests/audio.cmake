@@ -30,4 +30,4 @@ add_test(NAME audio.pulse COMMAND audio_pulse_tests --gtest_filter=Pulse*)
 add_test(NAME audio.pipewire COMMAND audio_pulse_tests --gtest_filter=PipeWire*)
 # They time what a sound server plays to the millisecond: they run alone, so
 # that the suite's other players do not take the CPU from their threads.
-set_tests_properties(audio.pulse audio.pipewire PROPERTIES LABELS unit RUN_SERIAL ON)
+set_tests_properties(audio.pulse audio.pipewire PROPERTIES LABELS "unit;server" RUN_SERIAL ON)
