@@ -1,4 +1,5 @@
-// Window-less OpenGL: EGL surfaceless pbuffer context and frame read-back.
+// Window-less OpenGL: EGL surfaceless context, framebuffer objects to draw
+// into, and frame read-back.
 #include "record/Offscreen.h"
 
 #include "host/Stages.h"
@@ -8,6 +9,8 @@
 #include <GL/gl.h>
 #include <GL/glext.h>
 
+#include <algorithm>
+#include <deque>
 #include <vector>
 
 namespace record {
@@ -17,26 +20,48 @@ namespace {
 // The smallest depth buffer the window asks for; like GLX, the deepest
 // offered is taken.
 constexpr EGLint kMinDepthBits = 16;
-constexpr int kReadBuffers = 2;
+// Frames in flight: one being made by the show, one being drawn by the
+// renderer's threads, one being read back.
+constexpr int kCopies = 3;
+// How long a read-back waits for its copy at a time before it waits again.
+constexpr GLuint64 kWaitNs = 1000000000;
 
-// Buffer-object entry points, fetched once the context exists.
-struct BufferCalls {
-    PFNGLGENBUFFERSPROC gen = nullptr;
-    PFNGLDELETEBUFFERSPROC destroy = nullptr;
-    PFNGLBINDBUFFERPROC bind = nullptr;
-    PFNGLBUFFERDATAPROC data = nullptr;
-    PFNGLMAPBUFFERPROC map = nullptr;
-    PFNGLUNMAPBUFFERPROC unmap = nullptr;
+template <typename Call>
+bool Fetch(Call* call, const char* name)
+{
+    *call = reinterpret_cast<Call>(eglGetProcAddress(name));
+    return *call != nullptr;
+}
+
+// Framebuffer-object and sync entry points, fetched once the context exists.
+struct CopyCalls {
+    PFNGLGENFRAMEBUFFERSPROC genFramebuffers = nullptr;
+    PFNGLDELETEFRAMEBUFFERSPROC deleteFramebuffers = nullptr;
+    PFNGLBINDFRAMEBUFFERPROC bindFramebuffer = nullptr;
+    PFNGLGENRENDERBUFFERSPROC genRenderbuffers = nullptr;
+    PFNGLDELETERENDERBUFFERSPROC deleteRenderbuffers = nullptr;
+    PFNGLBINDRENDERBUFFERPROC bindRenderbuffer = nullptr;
+    PFNGLRENDERBUFFERSTORAGEPROC renderbufferStorage = nullptr;
+    PFNGLRENDERBUFFERSTORAGEMULTISAMPLEPROC renderbufferStorageMultisample = nullptr;
+    PFNGLFRAMEBUFFERRENDERBUFFERPROC framebufferRenderbuffer = nullptr;
+    PFNGLCHECKFRAMEBUFFERSTATUSPROC checkFramebufferStatus = nullptr;
+    PFNGLBLITFRAMEBUFFERPROC blitFramebuffer = nullptr;
+    PFNGLFENCESYNCPROC fenceSync = nullptr;
+    PFNGLCLIENTWAITSYNCPROC clientWaitSync = nullptr;
+    PFNGLDELETESYNCPROC deleteSync = nullptr;
 
     bool Load()
     {
-        gen = reinterpret_cast<PFNGLGENBUFFERSPROC>(eglGetProcAddress("glGenBuffers"));
-        destroy = reinterpret_cast<PFNGLDELETEBUFFERSPROC>(eglGetProcAddress("glDeleteBuffers"));
-        bind = reinterpret_cast<PFNGLBINDBUFFERPROC>(eglGetProcAddress("glBindBuffer"));
-        data = reinterpret_cast<PFNGLBUFFERDATAPROC>(eglGetProcAddress("glBufferData"));
-        map = reinterpret_cast<PFNGLMAPBUFFERPROC>(eglGetProcAddress("glMapBuffer"));
-        unmap = reinterpret_cast<PFNGLUNMAPBUFFERPROC>(eglGetProcAddress("glUnmapBuffer"));
-        return gen && destroy && bind && data && map && unmap;
+        return Fetch(&genFramebuffers, "glGenFramebuffers") && Fetch(&deleteFramebuffers, "glDeleteFramebuffers") &&
+               Fetch(&bindFramebuffer, "glBindFramebuffer") && Fetch(&genRenderbuffers, "glGenRenderbuffers") &&
+               Fetch(&deleteRenderbuffers, "glDeleteRenderbuffers") &&
+               Fetch(&bindRenderbuffer, "glBindRenderbuffer") &&
+               Fetch(&renderbufferStorage, "glRenderbufferStorage") &&
+               Fetch(&renderbufferStorageMultisample, "glRenderbufferStorageMultisample") &&
+               Fetch(&framebufferRenderbuffer, "glFramebufferRenderbuffer") &&
+               Fetch(&checkFramebufferStatus, "glCheckFramebufferStatus") &&
+               Fetch(&blitFramebuffer, "glBlitFramebuffer") && Fetch(&fenceSync, "glFenceSync") &&
+               Fetch(&clientWaitSync, "glClientWaitSync") && Fetch(&deleteSync, "glDeleteSync");
     }
 };
 
@@ -80,11 +105,104 @@ struct Offscreen::Impl {
     EGLDisplay display = EGL_NO_DISPLAY;
     EGLContext context = EGL_NO_CONTEXT;
     EGLSurface surface = EGL_NO_SURFACE;
-    BufferCalls gl;
-    GLuint buffers[kReadBuffers] = {};
-    int reading = -1;  // the buffer a frame is being read into
-    int mapped = -1;   // the buffer handed out by the last call
+    CopyCalls gl;
+    // The frames are drawn into framebuffer objects, in turn, each read back
+    // once the fence behind its frame says the renderer is done with it. A
+    // multisampled canvas, where the window would be multisampled, is drawn
+    // into instead and resolved into the frames.
+    GLuint frames[kCopies] = {};
+    GLuint colour[kCopies] = {};
+    GLuint depth = 0;
+    GLuint canvas = 0, canvasColour = 0;
+    GLsync fences[kCopies] = {};
+    GLenum readFormat = GL_BGRA;
+    std::deque<int> inFlight;  // frames not yet read back, oldest first
+    int drawing = 0;           // the frame the show draws into now
+    std::vector<std::uint8_t> pixels;
+
+    bool MakeTargets(EGLConfig config, int width, int height);
+    void Finish(int index, int width, int height);
+    void DrawInto(int index);
+    const std::uint8_t* ReadBack(int index, int width, int height);
 };
+
+// The depth (and stencil) buffer format that matches the config's.
+GLenum DepthFormat(EGLDisplay display, EGLConfig config)
+{
+    EGLint depth = 0, stencil = 0;
+    eglGetConfigAttrib(display, config, EGL_DEPTH_SIZE, &depth);
+    eglGetConfigAttrib(display, config, EGL_STENCIL_SIZE, &stencil);
+    if (stencil > 0)
+        return depth > 24 ? GL_DEPTH32F_STENCIL8 : GL_DEPTH24_STENCIL8;
+    return depth > 24 ? GL_DEPTH_COMPONENT32 : depth > 16 ? GL_DEPTH_COMPONENT24 : GL_DEPTH_COMPONENT16;
+}
+
+bool Offscreen::Impl::MakeTargets(EGLConfig config, int width, int height)
+{
+    EGLint samples = 0;
+    eglGetConfigAttrib(display, config, EGL_SAMPLES, &samples);
+    const GLenum depthFormat = DepthFormat(display, config);
+    const GLenum attachment = depthFormat == GL_DEPTH24_STENCIL8 || depthFormat == GL_DEPTH32F_STENCIL8
+                                  ? GL_DEPTH_STENCIL_ATTACHMENT
+                                  : GL_DEPTH_ATTACHMENT;
+    // One depth buffer serves every frame: the renderer draws them one after
+    // another, and what a frame finds in it when it starts is undefined in a
+    // window too.
+    gl.genRenderbuffers(1, &depth);
+    gl.bindRenderbuffer(GL_RENDERBUFFER, depth);
+    gl.renderbufferStorageMultisample(GL_RENDERBUFFER, samples, depthFormat, width, height);
+    // NOTE: the frames have an alpha channel, which the window's framebuffer
+    // lacks (nothing the show draws reads it back): reading that one back
+    // costs a per-pixel conversion, reading a frame with alpha is a plain
+    // memcpy in the driver's own order.
+    gl.genFramebuffers(kCopies, frames);
+    gl.genRenderbuffers(kCopies, colour);
+    bool complete = true;
+    for (int i = 0; i < kCopies; ++i) {
+        gl.bindRenderbuffer(GL_RENDERBUFFER, colour[i]);
+        gl.renderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
+        gl.bindFramebuffer(GL_FRAMEBUFFER, frames[i]);
+        gl.framebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colour[i]);
+        if (samples == 0)
+            gl.framebufferRenderbuffer(GL_FRAMEBUFFER, attachment, GL_RENDERBUFFER, depth);
+        complete = complete && gl.checkFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+    }
+    GLint format = GL_RGBA, type = GL_UNSIGNED_BYTE;
+    glGetIntegerv(GL_IMPLEMENTATION_COLOR_READ_FORMAT, &format);
+    glGetIntegerv(GL_IMPLEMENTATION_COLOR_READ_TYPE, &type);
+    readFormat = format == GL_BGRA && type == GL_UNSIGNED_BYTE ? GL_BGRA : GL_RGBA;
+    if (samples > 0) {
+        gl.genFramebuffers(1, &canvas);
+        gl.genRenderbuffers(1, &canvasColour);
+        gl.bindRenderbuffer(GL_RENDERBUFFER, canvasColour);
+        gl.renderbufferStorageMultisample(GL_RENDERBUFFER, samples, GL_RGBA8, width, height);
+        gl.bindFramebuffer(GL_FRAMEBUFFER, canvas);
+        gl.framebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, canvasColour);
+        gl.framebufferRenderbuffer(GL_FRAMEBUFFER, attachment, GL_RENDERBUFFER, depth);
+        complete = complete && gl.checkFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+    }
+    gl.bindRenderbuffer(GL_RENDERBUFFER, 0);
+    DrawInto(0);
+    return complete && glGetError() == GL_NO_ERROR;
+}
+
+// The surfaceless display, initialised; EGL_NO_DISPLAY when it does not start.
+EGLDisplay OpenDisplay()
+{
+    const auto getPlatformDisplay =
+        reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(eglGetProcAddress("eglGetPlatformDisplayEXT"));
+    EGLDisplay display =
+        getPlatformDisplay ? getPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr) : nullptr;
+    return display != EGL_NO_DISPLAY && eglInitialize(display, nullptr, nullptr) ? display : EGL_NO_DISPLAY;
+}
+
+std::thread Offscreen::Preload()
+{
+    // NOTE: loading the driver and its compiler takes a fifth of a second on
+    // one core. A display initialised twice is initialised once: Create's own
+    // call finds it ready.
+    return std::thread([] { OpenDisplay(); });
+}
 
 std::unique_ptr<Offscreen> Offscreen::Create(int width, int height, bool multisample, std::string* error)
 {
@@ -94,11 +212,8 @@ std::unique_ptr<Offscreen> Offscreen::Create(int width, int height, bool multisa
     offscreen->height_ = height;
     Impl& o = *offscreen->impl_;
 
-    const auto getPlatformDisplay =
-        reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(eglGetProcAddress("eglGetPlatformDisplayEXT"));
-    if (getPlatformDisplay)
-        o.display = getPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
-    if (o.display == EGL_NO_DISPLAY || !eglInitialize(o.display, nullptr, nullptr)) {
+    o.display = OpenDisplay();
+    if (o.display == EGL_NO_DISPLAY) {
         o.display = EGL_NO_DISPLAY;
         *error = "no window-less OpenGL here (EGL's surfaceless platform did not start)";
         return nullptr;
@@ -108,19 +223,8 @@ std::unique_ptr<Offscreen> Offscreen::Create(int width, int height, bool multisa
     if (!config)
         config = PickConfig(o.display, 0);
     const std::string sizeText = std::to_string(width) + "x" + std::to_string(height);
-    // A pbuffer larger than the renderer can draw into may still be given,
-    // and then holds garbage; ask for the limits first.
-    EGLint maxWidth = 0, maxHeight = 0;
-    if (config) {
-        eglGetConfigAttrib(o.display, config, EGL_MAX_PBUFFER_WIDTH, &maxWidth);
-        eglGetConfigAttrib(o.display, config, EGL_MAX_PBUFFER_HEIGHT, &maxHeight);
-    }
-    if (config && (width > maxWidth || height > maxHeight)) {
-        *error = "no window-less OpenGL context of " + sizeText + " (the largest here is " +
-                 std::to_string(maxWidth) + "x" + std::to_string(maxHeight) + ")";
-        return nullptr;
-    }
-    const EGLint size[] = {EGL_WIDTH, width, EGL_HEIGHT, height, EGL_NONE};
+    // The pbuffer only carries the context: the frames have targets of their own.
+    const EGLint size[] = {EGL_WIDTH, 1, EGL_HEIGHT, 1, EGL_NONE};
     if (config && eglBindAPI(EGL_OPENGL_API)) {
         o.context = eglCreateContext(o.display, config, EGL_NO_CONTEXT, nullptr);
         o.surface = eglCreatePbufferSurface(o.display, config, size);
@@ -130,21 +234,21 @@ std::unique_ptr<Offscreen> Offscreen::Create(int width, int height, bool multisa
         *error = "no window-less OpenGL context of " + sizeText;
         return nullptr;
     }
-    GLint viewport[2] = {};
+    // A target larger than the renderer can draw into may still be given,
+    // and then holds garbage; ask for the limits first.
+    GLint viewport[2] = {}, largest = 0;
     glGetIntegerv(GL_MAX_VIEWPORT_DIMS, viewport);
-    if (width > viewport[0] || height > viewport[1]) {
+    glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &largest);
+    const GLint maxWidth = std::min(viewport[0], largest), maxHeight = std::min(viewport[1], largest);
+    if (width > maxWidth || height > maxHeight) {
         *error = "no window-less OpenGL context of " + sizeText + " (the largest here is " +
-                 std::to_string(viewport[0]) + "x" + std::to_string(viewport[1]) + ")";
+                 std::to_string(maxWidth) + "x" + std::to_string(maxHeight) + ")";
         return nullptr;
     }
-
-    o.gl.gen(kReadBuffers, o.buffers);
-    const GLsizeiptr bytes = static_cast<GLsizeiptr>(width) * height * 4;
-    for (GLuint buffer : o.buffers) {
-        o.gl.bind(GL_PIXEL_PACK_BUFFER, buffer);
-        o.gl.data(GL_PIXEL_PACK_BUFFER, bytes, nullptr, GL_STREAM_READ);
+    if (!o.MakeTargets(config, width, height)) {
+        *error = "no window-less OpenGL context of " + sizeText + " (no frame buffers of that size)";
+        return nullptr;
     }
-    o.gl.bind(GL_PIXEL_PACK_BUFFER, 0);
     glViewport(0, 0, width, height);
     return offscreen;
 }
@@ -154,9 +258,17 @@ Offscreen::~Offscreen()
     Impl& o = *impl_;
     if (o.display == EGL_NO_DISPLAY)
         return;
-    if (o.context != EGL_NO_CONTEXT && o.buffers[0]) {
-        Unmap();
-        o.gl.destroy(kReadBuffers, o.buffers);
+    if (o.context != EGL_NO_CONTEXT && o.frames[0]) {
+        for (GLsync fence : o.fences)
+            if (fence)
+                o.gl.deleteSync(fence);
+        o.gl.deleteFramebuffers(kCopies, o.frames);
+        o.gl.deleteRenderbuffers(kCopies, o.colour);
+        o.gl.deleteRenderbuffers(1, &o.depth);
+        if (o.canvas) {
+            o.gl.deleteFramebuffers(1, &o.canvas);
+            o.gl.deleteRenderbuffers(1, &o.canvasColour);
+        }
     }
     eglMakeCurrent(o.display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
     if (o.surface != EGL_NO_SURFACE)
@@ -166,50 +278,79 @@ Offscreen::~Offscreen()
     eglTerminate(o.display);
 }
 
-void Offscreen::Unmap()
+// Makes frame `index` the show's target (or, multisampled, the canvas stays).
+void Offscreen::Impl::DrawInto(int index)
 {
-    Impl& o = *impl_;
-    if (o.mapped < 0)
-        return;
-    o.gl.bind(GL_PIXEL_PACK_BUFFER, o.buffers[o.mapped]);
-    o.gl.unmap(GL_PIXEL_PACK_BUFFER);
-    o.gl.bind(GL_PIXEL_PACK_BUFFER, 0);
-    o.mapped = -1;
+    drawing = index;
+    gl.bindFramebuffer(GL_FRAMEBUFFER, canvas ? canvas : frames[index]);
 }
 
-const std::uint8_t* Offscreen::Map(int index)
+// Ends frame `index`: resolved from the canvas if there is one, fenced, and
+// sent off to be drawn now.
+void Offscreen::Impl::Finish(int index, int width, int height)
 {
-    Impl& o = *impl_;
-    o.gl.bind(GL_PIXEL_PACK_BUFFER, o.buffers[index]);
-    const void* pixels = o.gl.map(GL_PIXEL_PACK_BUFFER, GL_READ_ONLY);
-    o.gl.bind(GL_PIXEL_PACK_BUFFER, 0);
-    o.mapped = pixels ? index : -1;
-    return static_cast<const std::uint8_t*>(pixels);
+    if (canvas) {
+        // A resolve is clipped by the scissor box, which the show may have left on.
+        const GLboolean scissor = glIsEnabled(GL_SCISSOR_TEST);
+        glDisable(GL_SCISSOR_TEST);
+        gl.bindFramebuffer(GL_DRAW_FRAMEBUFFER, frames[index]);
+        gl.blitFramebuffer(0, 0, width, height, 0, 0, width, height, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+        gl.bindFramebuffer(GL_FRAMEBUFFER, canvas);
+        if (scissor)
+            glEnable(GL_SCISSOR_TEST);
+    }
+    fences[index] = gl.fenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
+    // NOTE: a software renderer draws a frame on its worker threads once it
+    // is flushed; flushed now, the frame is drawn while the show makes the
+    // next one.
+    glFlush();
+}
+
+// Waits for frame `index` and reads it back.
+const std::uint8_t* Offscreen::Impl::ReadBack(int index, int width, int height)
+{
+    // NOTE: waiting on this frame's own fence leaves the frames after it to
+    // the renderer; a read-back alone would first wait for everything sent.
+    if (GLsync fence = fences[index]) {
+        GLenum status;
+        do
+            status = gl.clientWaitSync(fence, 0, kWaitNs);
+        while (status == GL_TIMEOUT_EXPIRED);
+        gl.deleteSync(fence);
+        fences[index] = nullptr;
+    }
+    GLint alignment = 4;
+    glGetIntegerv(GL_PACK_ALIGNMENT, &alignment);
+    gl.bindFramebuffer(GL_READ_FRAMEBUFFER, frames[index]);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    pixels.resize(static_cast<std::size_t>(width) * height * 4);
+    glReadPixels(0, 0, width, height, readFormat, GL_UNSIGNED_BYTE, pixels.data());
+    glPixelStorei(GL_PACK_ALIGNMENT, alignment);
+    gl.bindFramebuffer(GL_READ_FRAMEBUFFER, canvas ? canvas : frames[drawing]);
+    return pixels.data();
 }
 
 const std::uint8_t* Offscreen::Capture()
 {
     Impl& o = *impl_;
-    Unmap();
-    const int target = o.reading == 0 ? 1 : 0;
-    // NOTE: BGRA is the layout Mesa keeps 8-bit colour in, so the read-back
-    // is a plain copy; the encoder's converter takes either order.
-    o.gl.bind(GL_PIXEL_PACK_BUFFER, o.buffers[target]);
-    glPixelStorei(GL_PACK_ALIGNMENT, 4);
-    glReadPixels(0, 0, width_, height_, GL_BGRA, GL_UNSIGNED_BYTE, nullptr);
-    o.gl.bind(GL_PIXEL_PACK_BUFFER, 0);
-    const int previous = o.reading;
-    o.reading = target;
-    return previous < 0 ? nullptr : Map(previous);
+    o.Finish(o.drawing, width_, height_);
+    o.inFlight.push_back(o.drawing);
+    // The next frame goes where the oldest was, once that one is read.
+    const std::uint8_t* oldest = static_cast<int>(o.inFlight.size()) < kCopies ? nullptr : Drain();
+    o.DrawInto((o.drawing + 1) % kCopies);
+    return oldest;
 }
 
 const std::uint8_t* Offscreen::Drain()
 {
     Impl& o = *impl_;
-    Unmap();
-    const int last = o.reading;
-    o.reading = -1;
-    return last < 0 ? nullptr : Map(last);
+    if (o.inFlight.empty())
+        return nullptr;
+    const int oldest = o.inFlight.front();
+    o.inFlight.pop_front();
+    return o.ReadBack(oldest, width_, height_);
 }
+
+bool Offscreen::Rgba() const { return impl_->readFormat == GL_RGBA; }
 
 }  // namespace record

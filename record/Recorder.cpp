@@ -189,7 +189,8 @@ public:
     const char* TempPath() const override;
     bool Failed() const override;
     int SampleRate() const override;
-    void AddFrame(const std::uint8_t* bgra, const std::int16_t* pcm, int samples) override;
+    void UseRgba() override;
+    void AddFrame(const std::uint8_t* pixels, const std::int16_t* pcm, int samples) override;
     bool Finish(std::string* error) override;
 
     struct Impl;
@@ -244,12 +245,13 @@ struct FileRecorder::Impl {
     ~Impl();
     bool Fail(const std::string& what);
     bool OpenVideo();
+    bool OpenScaler(AVPixelFormat input);
     bool OpenAudio();
     bool OpenSound();
     bool WriteSequenceFrames();
     bool CloseSound();
     bool WritePackets(Stream& s);
-    bool EncodeVideo(const std::uint8_t* bgra);
+    bool EncodeVideo(const std::uint8_t* pixels);
     bool EncodeAudio(std::size_t samples);
     bool Encode(const Job& job);
     bool Flush();
@@ -349,9 +351,15 @@ bool FileRecorder::Impl::OpenVideo()
     status = av_frame_get_buffer(video.frame, 0);
     if (status < 0)
         return Fail(AvError(status));
+    return OpenScaler(AV_PIX_FMT_BGRA);
+}
+
+bool FileRecorder::Impl::OpenScaler(AVPixelFormat input)
+{
+    sws_freeContext(scaler);
     // Same size, so the filter only shapes the chroma subsampling; the fast
     // one with full-resolution chroma input halves the cost of the default.
-    scaler = sws_getContext(width, height, AV_PIX_FMT_BGRA, width, height, format->pixels,
+    scaler = sws_getContext(width, height, input, width, height, format->pixels,
                             SWS_FAST_BILINEAR | SWS_FULL_CHR_H_INP, nullptr, nullptr, nullptr);
     return scaler ? true : Fail("cannot convert the pictures to YUV");
 }
@@ -582,7 +590,7 @@ bool FileRecorder::Impl::WritePackets(Stream& s)
     }
 }
 
-bool FileRecorder::Impl::EncodeVideo(const std::uint8_t* bgra)
+bool FileRecorder::Impl::EncodeVideo(const std::uint8_t* pixels)
 {
     AVFrame* f = video.frame;
     int status = av_frame_make_writable(f);
@@ -590,7 +598,7 @@ bool FileRecorder::Impl::EncodeVideo(const std::uint8_t* bgra)
         return Fail(AvError(status));
     // GL's rows run bottom-up: start at the last row and step backwards.
     const int stride = width * 4;
-    const std::uint8_t* source[1] = {bgra + static_cast<std::size_t>(height - 1) * stride};
+    const std::uint8_t* source[1] = {pixels + static_cast<std::size_t>(height - 1) * stride};
     const int strides[1] = {-stride};
     sws_scale(scaler, source, strides, 0, height, f->data, f->linesize);
     // Odd sides: repeat the last luma column and row; the chroma planes
@@ -710,7 +718,13 @@ void FileRecorder::Impl::StopWorker()
     worker.join();
 }
 
-void FileRecorder::AddFrame(const std::uint8_t* bgra, const std::int16_t* pcm, int samples)
+void FileRecorder::UseRgba()
+{
+    // Before the first frame: the worker has nothing to convert yet.
+    impl_->OpenScaler(AV_PIX_FMT_RGBA);
+}
+
+void FileRecorder::AddFrame(const std::uint8_t* pixels, const std::int16_t* pcm, int samples)
 {
     Impl& r = *impl_;
     std::unique_lock<std::mutex> guard(r.lock);
@@ -719,7 +733,7 @@ void FileRecorder::AddFrame(const std::uint8_t* bgra, const std::int16_t* pcm, i
     r.free.pop_front();
     guard.unlock();
     Job& job = r.jobs[index];
-    std::memcpy(job.pixels.data(), bgra, job.pixels.size());
+    std::memcpy(job.pixels.data(), pixels, job.pixels.size());
     job.pcm.assign(pcm, pcm + static_cast<std::size_t>(samples) * kChannels);
     guard.lock();
     r.ready.push_back(index);

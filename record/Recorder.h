@@ -48,11 +48,14 @@ public:
     // Samples per second of the audio track; AddFrame's samples are at this rate.
     virtual int SampleRate() const = 0;
 
-    // Queues one frame: width * height BGRA pixels, rows from the bottom up as
-    // GL reads them, and the stereo 16-bit interleaved samples heard while it
-    // shows. Both are copied; this waits only while the encoders are a few
-    // frames behind.
-    virtual void AddFrame(const std::uint8_t* bgra, const std::int16_t* pcm, int samples) = 0;
+    // The byte order of the frames' pixels, BGRA unless told otherwise before
+    // the first frame.
+    virtual void UseRgba() = 0;
+    // Queues one frame: width * height pixels of 4 bytes, rows from the
+    // bottom up as GL reads them, and the stereo 16-bit interleaved samples
+    // heard while it shows. Both are copied; this waits only while the
+    // encoders are a few frames behind.
+    virtual void AddFrame(const std::uint8_t* pixels, const std::int16_t* pcm, int samples) = 0;
 
     // Encodes what is queued, flushes the encoders, completes the container
     // and gives the file its name. False with a one-line reason otherwise

@@ -24,6 +24,8 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace record {
@@ -62,27 +64,49 @@ void OnEndingSignal(int signal)
         context->RequestInterrupt();
 }
 
-// Adds the pixels of one sub-frame, reduced by S x S boxes, to the sums: rows
-// from the bottom up at S times the output's width in, width x height out.
+// Adds rows [y0, y1) of one sub-frame, reduced by S x S boxes, to the sums:
+// rows from the bottom up at S times the output's width in, width x height
+// out.
 template <int S>
-void AddBoxes(const std::uint8_t* in, int width, int height, bool first, std::uint32_t* sums)
+void AddBoxes(const std::uint8_t* in, int width, int y0, int y1, bool first, std::uint32_t* sums)
 {
     const std::size_t inRow = static_cast<std::size_t>(width) * S * 4;
-    for (int y = 0; y < height; ++y) {
-        std::uint32_t* out = sums + static_cast<std::size_t>(y) * width * 4;
-        const std::uint8_t* rows = in + static_cast<std::size_t>(y) * S * inRow;
-        for (int x = 0; x < width; ++x) {
-            std::uint32_t sum[4] = {};
-            for (int sy = 0; sy < S; ++sy) {
-                const std::uint8_t* p = rows + sy * inRow + static_cast<std::size_t>(x) * S * 4;
+    const std::size_t outRow = static_cast<std::size_t>(width) * 4;
+    for (int y = y0; y < y1; ++y) {
+        std::uint32_t* out = sums + y * outRow;
+        if (first)
+            std::fill_n(out, outRow, 0u);
+        for (int sy = 0; sy < S; ++sy) {
+            const std::uint8_t* row = in + (static_cast<std::size_t>(y) * S + sy) * inRow;
+            for (std::size_t x = 0; x < outRow; x += 4)
                 for (int sx = 0; sx < S; ++sx)
                     for (int c = 0; c < 4; ++c)
-                        sum[c] += p[sx * 4 + c];
-            }
-            for (int c = 0; c < 4; ++c)
-                out[x * 4 + c] = first ? sum[c] : out[x * 4 + c] + sum[c];
+                        out[x + c] += row[x * S + sx * 4 + c];
         }
     }
+}
+
+// Runs work(y0, y1) over [0, height) in bands, one a core, the last on this
+// thread: the sums are the recording's own work besides drawing and
+// encoding, and on this thread they would hold up the next frame.
+template <typename Work>
+void OverRows(int height, const Work& work)
+{
+    const int bands = std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, std::max(1, height));
+    std::vector<std::thread> helpers;
+    int done = 0;
+    for (int b = 0; b + 1 < bands; ++b) {
+        const int y0 = height * b / bands, y1 = height * (b + 1) / bands;
+        try {
+            helpers.emplace_back(work, y0, y1);
+        } catch (const std::system_error&) {
+            work(y0, y1);  // no thread to spare: this one does it
+        }
+        done = y1;
+    }
+    work(done, height);
+    for (std::thread& helper : helpers)
+        helper.join();
 }
 
 }  // namespace
@@ -92,6 +116,7 @@ struct Recording::Impl {
     Output output = Output::File;
     std::unique_ptr<Recorder> recorder;
     std::unique_ptr<Offscreen> video;
+    std::thread preload;  // the renderer, loading while the encoders open
     std::unique_ptr<VirtualClock> clock;
     std::unique_ptr<Progress> progress;
     std::int64_t frameCap = 0;  // 0: no --duration
@@ -108,9 +133,11 @@ struct Recording::Impl {
     std::vector<std::uint32_t> sums;
     std::vector<std::uint8_t> averaged;
     std::vector<std::uint8_t> sumToByte;
-    // The sound of the output frame being read back and of the one being
-    // drawn, by the frame number's parity.
-    std::vector<std::int16_t> framePcm[2];
+    // The sound of the output frames from the one being read back to the one
+    // being drawn (the read-back is at most two sub-frames behind), by the
+    // frame number modulo kPcmFrames.
+    static constexpr int kPcmFrames = 4;
+    std::vector<std::int16_t> framePcm[kPcmFrames];
     std::int64_t framesWritten = 0;
 
     // When the show began reading the clock without swapping, and whether
@@ -178,6 +205,8 @@ Recording::~Recording()
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
     partPath[0] = '\0';
+    if (impl_->preload.joinable())
+        impl_->preload.join();
     // The encoder goes first: it needs no GL, and its temporary file must go
     // even when GL never started.
     impl_->recorder.reset();
@@ -192,6 +221,7 @@ std::unique_ptr<Recording> Recording::Open(const host::Settings& settings, std::
     r.output = output;
     r.scale = settings.supersample;
     r.subFrames = settings.motionBlur;
+    r.preload = Offscreen::Preload();
     // From here on a Ctrl-C is kept for the run (see Run), and the file
     // being opened is the recording's to complete or remove.
     endingSignal = 0;
@@ -246,6 +276,7 @@ int Recording::Run(show::Context& context, const std::string& musicFile)
 {
     Impl& r = *impl_;
     std::string error;
+    r.preload.join();
     const std::int64_t drawnWidth = std::min<std::int64_t>(INT_MAX, std::int64_t{r.settings.width} * r.scale);
     const std::int64_t drawnHeight = std::min<std::int64_t>(INT_MAX, std::int64_t{r.settings.height} * r.scale);
     r.video = Offscreen::Create(static_cast<int>(drawnWidth), static_cast<int>(drawnHeight), r.scale == 1, &error);
@@ -253,6 +284,8 @@ int Recording::Run(show::Context& context, const std::string& musicFile)
         std::fprintf(stderr, "showplayer: %s\n", error.c_str());
         return 1;
     }
+    if (r.recorder && r.video->Rgba())
+        r.recorder->UseRgba();
     r.OpenMusic(musicFile);
 
     context.width = r.settings.width;
@@ -326,19 +359,23 @@ void Recording::Impl::TakeSubFrame(const std::uint8_t* pixels)
             for (std::uint32_t sum = 0; sum < sumToByte.size(); ++sum)
                 sumToByte[sum] = static_cast<std::uint8_t>((sum + count / 2) / count);
         }
-        switch (scale) {
-        case 1: AddBoxes<1>(pixels, width, height, first, sums.data()); break;
-        case 2: AddBoxes<2>(pixels, width, height, first, sums.data()); break;
-        case 3: AddBoxes<3>(pixels, width, height, first, sums.data()); break;
-        default: AddBoxes<4>(pixels, width, height, first, sums.data()); break;
-        }
+        const std::size_t row = static_cast<std::size_t>(width) * 4;
+        OverRows(height, [&](int y0, int y1) {
+            switch (scale) {
+            case 1: AddBoxes<1>(pixels, width, y0, y1, first, sums.data()); break;
+            case 2: AddBoxes<2>(pixels, width, y0, y1, first, sums.data()); break;
+            case 3: AddBoxes<3>(pixels, width, y0, y1, first, sums.data()); break;
+            default: AddBoxes<4>(pixels, width, y0, y1, first, sums.data()); break;
+            }
+            if (last)
+                for (std::size_t i = y0 * row; i < y1 * row; ++i)
+                    averaged[i] = sumToByte[sums[i]];
+        });
         if (!last)
             return;
-        for (std::size_t i = 0; i < size; ++i)
-            averaged[i] = sumToByte[sums[i]];
         out = averaged.data();
     }
-    std::vector<std::int16_t>& sound = framePcm[frame & 1];
+    std::vector<std::int16_t>& sound = framePcm[frame % kPcmFrames];
     recorder->AddFrame(out, sound.data(), static_cast<int>(sound.size() / 2));
     sound.clear();
     ++framesWritten;
@@ -353,13 +390,13 @@ bool Recording::Swap()
     if (r.output == Output::None) {
         glFinish();  // the same drawing work, nothing read back
     } else if (const std::uint8_t* pixels = r.video->Capture()) {
-        // The pixels come one sub-frame late: the one read back now is
-        // added up while the next one is drawn.
+        // The pixels come two sub-frames late: the one read back now is
+        // added up while the renderer draws the next ones.
         r.TakeSubFrame(pixels);
     }
     const std::int64_t frame = r.clock->Frame() / r.subFrames;
     r.clock->Advance(&r.pcm);
-    r.framePcm[frame & 1].insert(r.framePcm[frame & 1].end(), r.pcm.begin(), r.pcm.end());
+    r.framePcm[frame % Impl::kPcmFrames].insert(r.framePcm[frame % Impl::kPcmFrames].end(), r.pcm.begin(), r.pcm.end());
     const std::int64_t subFrame = r.clock->Frame();
     r.progress->Frame(subFrame / r.subFrames);
     // A failed write (a full disk) ends the show at once; Finish says why.
@@ -375,7 +412,7 @@ bool Recording::Finish(std::string* error)
     bool ok = true;
     if (r.recorder) {
         // A frame whose sub-frames were not all drawn is left out.
-        if (const std::uint8_t* pixels = r.video->Drain())
+        while (const std::uint8_t* pixels = r.video->Drain())
             r.TakeSubFrame(pixels);
         if (r.framesWritten == 0) {
             // Nothing to show for it: the temporary file goes, and a file of

@@ -85,6 +85,9 @@ TEST(Windowless, DrawsWhatThePlayersWindowDraws)
         const unsigned char* read = offscreen->Drain();
         ASSERT_NE(read, nullptr);
         recorded.assign(read, read + window.size());
+        if (offscreen->Rgba())
+            for (std::size_t i = 0; i < recorded.size(); i += 4)
+                std::swap(recorded[i], recorded[i + 2]);
     }).join();
     ASSERT_EQ(recorded.size(), window.size());
 
