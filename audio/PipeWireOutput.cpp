@@ -152,7 +152,7 @@ public:
                 return false;
             }
         }
-        std::lock_guard<std::mutex> guard(lock_);
+        std::lock_guard<PriorityMutex> guard(lock_);
         ready_ = true;
         return true;
     }
@@ -162,7 +162,7 @@ public:
     void Attach(Feed* feed) override
     {
         Flush();
-        std::lock_guard<std::mutex> guard(lock_);
+        std::lock_guard<PriorityMutex> guard(lock_);
         feed_ = feed;
         end_ = feed ? feed->Length() : 0;
         playing_ = false;
@@ -173,7 +173,7 @@ public:
     void Seek(std::int64_t frame) override
     {
         Flush();
-        std::lock_guard<std::mutex> guard(lock_);
+        std::lock_guard<PriorityMutex> guard(lock_);
         if (feed_) {
             frame = std::min(frame, end_);
             feed_->MoveTo(frame);
@@ -188,7 +188,7 @@ public:
     {
         const std::int64_t now = MonotonicNs();
         Flush();
-        std::lock_guard<std::mutex> guard(lock_);
+        std::lock_guard<PriorityMutex> guard(lock_);
         const auto frame = static_cast<std::int64_t>(ReadLocked(now));
         held_ = static_cast<double>(frame);
         playing_ = false;
@@ -201,12 +201,12 @@ public:
     void Resume() override
     {
         {
-            std::lock_guard<std::mutex> guard(lock_);
+            std::lock_guard<PriorityMutex> guard(lock_);
             if (playing_)
                 return;
         }
         Flush();
-        std::lock_guard<std::mutex> guard(lock_);
+        std::lock_guard<PriorityMutex> guard(lock_);
         playing_ = true;
         heldNs_ = MonotonicNs();
         RestartLocked();
@@ -214,25 +214,25 @@ public:
 
     double Read() override
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::lock_guard<PriorityMutex> guard(lock_);
         return ReadLocked(MonotonicNs());
     }
 
     int LatencyFrames() override
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::lock_guard<PriorityMutex> guard(lock_);
         return latency_;
     }
 
     std::uint64_t Underruns() override
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::lock_guard<PriorityMutex> guard(lock_);
         return (feed_ ? feed_->Underruns() : 0) + dry_;
     }
 
     bool Lost(double* frame, std::int64_t* ns, std::string* why) override
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::lock_guard<PriorityMutex> guard(lock_);
         if (!dead_)
             return false;
         // What was due at the device up to the moment the daemon went.
@@ -269,7 +269,7 @@ private:
     }
     void Fail(const std::string& why)
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::lock_guard<PriorityMutex> guard(lock_);
         if (!failed_)
             failure_ = why;
         failed_ = true;
@@ -315,7 +315,7 @@ private:
             latency = static_cast<int>((graph + stream) * rate_);
         }
         {
-            std::lock_guard<std::mutex> guard(lock_);
+            std::lock_guard<PriorityMutex> guard(lock_);
             latency_ = latency;
             Pulled pulled;
             if (playing_ && feed_ && !feed_->Ended()) {
@@ -405,8 +405,9 @@ private:
     bool realtime_ = false;  // the process thread asked for it
 
     // Shared by the main thread, the loop's thread and the process thread;
-    // the process thread holds it only to copy and book.
-    std::mutex lock_;
+    // the process thread holds it only to copy and book. It inherits
+    // priority, so that the script's busy thread cannot hold up a cycle.
+    PriorityMutex lock_;
     bool ready_ = false;
     bool failed_ = false;
     bool dead_ = false;

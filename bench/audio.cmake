@@ -25,4 +25,4 @@ target_link_libraries(sync_bench PRIVATE showaudio)
 add_dependencies(sync_bench fixtures)
 add_test(NAME bench.audio.sync
   COMMAND sync_bench ${CMAKE_BINARY_DIR}/fixtures/clicks.mp3 ${CMAKE_BINARY_DIR}/fixtures/tone.mp3 60)
-set_tests_properties(bench.audio.sync PROPERTIES LABELS bench TIMEOUT 400)
+set_tests_properties(bench.audio.sync PROPERTIES LABELS bench TIMEOUT 800)

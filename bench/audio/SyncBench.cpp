@@ -2,20 +2,28 @@
 // (quanta 256 and 1024; the native output and pipewire-pulse): the clock
 // against the clicks a monitor recorder hears (steady play, the start, eight
 // seeks), then a minute of music beside two CPU-bound processes: underruns,
-// dropouts heard on the monitor, and the CPU time of the audio threads. With SHOWPLAYER_REFERENCE
-// naming another showplayer binary, the same minute is played by it (through
-// SDL's pulse driver) for its dropouts.
+// dropouts heard on the monitor (and how many of them the machine caused: see
+// StallProbe), and the CPU time of the audio threads. On PipeWire the
+// recorder's heard line is first checked against a player of known timing.
+// With SHOWPLAYER_REFERENCE naming another showplayer binary, the same minute
+// is played by it (through SDL's pulse driver) for its dropouts.
 // Usage: sync_bench <clicks.mp3> <tone.mp3> [seconds=60]
 #include "audio/Player.h"
+#include "audio/Realtime.h"
 #include "tests/audio/AudioSupport.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
+#include <memory>
+#include <mutex>
+#include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <sstream>
 #include <string>
@@ -79,9 +87,9 @@ double ThreadCpu(const std::string& name)
     return seconds;
 }
 
-// Gaps of 1 ms or more in the steady 440 Hz tone of the right channel, between
-// the first and the last of it.
-int Dropouts(const std::vector<std::int16_t>& stereo)
+// Where gaps of 1 ms or more begin in the steady 440 Hz tone of the right channel, between the first and the
+// last of it.
+std::vector<long> Dropouts(const std::vector<std::int16_t>& stereo)
 {
     const long frames = static_cast<long>(stereo.size() / 2);
     long first = 0, last = frames - 1;
@@ -89,15 +97,60 @@ int Dropouts(const std::vector<std::int16_t>& stereo)
         ++first;
     while (last > first && std::abs(stereo[last * 2 + 1]) < 1000)
         --last;
-    int gaps = 0;
+    std::vector<long> gaps;
     long quiet = 0;
     for (long i = first; i <= last; ++i) {
         quiet = std::abs(stereo[i * 2 + 1]) < 300 ? quiet + 1 : 0;
         if (quiet == kRate / 1000)
-            ++gaps;
+            gaps.push_back(i - quiet + 1);
     }
     return gaps;
 }
+
+// The machine's own stalls: a thread of the player's real-time priority on one core that asks to wake every ms
+// and notes each time it woke more than a ms late. On a virtual machine whose cores are all busy the host can hold every
+// thread of it off, real-time or not; no player could have helped what this sees.
+class StallProbe {
+public:
+    // cpu: the core the probe stays on; a stall of one core holds up whatever graph thread runs there.
+    explicit StallProbe(int cpu) : cpu_(cpu), thread_([this] { Run(); }) {}
+    ~StallProbe()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+    // Each stall: when the thread should have woken and when it did (CLOCK_MONOTONIC ns).
+    std::vector<std::pair<long long, long long>> Stalls()
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        return stalls_;
+    }
+
+private:
+    void Run()
+    {
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        CPU_SET(cpu_, &set);
+        pthread_setaffinity_np(pthread_self(), sizeof set, &set);
+        music::RaiseToRealtime(music::kDevicePriority);
+        for (long long due = NowNs() + 1000000; !stop_; due += 1000000) {
+            const timespec at{static_cast<time_t>(due / 1000000000), static_cast<long>(due % 1000000000)};
+            clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr);
+            const long long woke = NowNs();
+            if (woke - due > 1000000) {
+                std::lock_guard<std::mutex> guard(lock_);
+                stalls_.emplace_back(due, woke);
+                due = woke;
+            }
+        }
+    }
+    int cpu_;
+    std::atomic<bool> stop_{false};
+    std::mutex lock_;
+    std::vector<std::pair<long long, long long>> stalls_;
+    std::thread thread_;
+};
 
 // Runs the reference player on a show that starts the music and waits.
 bool RunReference(const std::string& player, const std::string& music, int seconds)
@@ -135,29 +188,85 @@ void PrintSync(const std::string& what, music::Player& player, Recorder& recorde
                 seeks.c_str(), worst, jump);
 }
 
-// A minute of the tone beside two CPU hogs: underruns, dropouts heard and the audio threads' CPU time.
-void PrintSoak(const std::string& what, Recorder& recorder, const std::string& tone, int seconds)
+// A minute of the tone beside two CPU hogs: underruns, dropouts heard (not counting gaps where the recorder
+// missed the cycles; and how many fell in a stall of the machine), and the audio threads' CPU time.
+// With reference set (PipeWire only), a trivial player of the graph plays the tone instead: what the machine
+// and the graph lose without the showplayer.
+void PrintSoak(const std::string& what, Recorder& recorder, const std::string& tone, int seconds, int quantum = 0,
+               bool reference = false)
 {
     std::string error;
-    auto player = music::Player::Create(kRate, &error);
-    if (!player) {
+    auto player = reference ? nullptr : music::Player::Create(kRate, &error);
+    if (!player && !reference) {
         std::printf("%s: no output (%s)\n", what.c_str(), error.c_str());
         return;
     }
-    player->Open(tone);
+    std::unique_ptr<GraphReference> graphPlayer;
+    if (player)
+        player->Open(tone);
     const double cpuBefore = ThreadCpu("music decoder") + ThreadCpu("music output");
+    std::vector<std::pair<long long, long long>> stalls;
     {
+        std::vector<std::unique_ptr<StallProbe>> probes;
+        for (int cpu = 0; cpu < static_cast<int>(std::thread::hardware_concurrency()); ++cpu)
+            probes.push_back(std::make_unique<StallProbe>(cpu));
         Hogs hogs;
-        player->Start();
-        std::this_thread::sleep_for(std::chrono::seconds(seconds));
-        player->Pause();
+        if (player)
+            player->Start();
+        else
+            graphPlayer = std::make_unique<GraphReference>(quantum, true);
+        // The clock read every ms, as a show reads it, on a thread of normal priority.
+        for (const long long end = NowNs() + seconds * 1000000000LL; NowNs() < end; usleep(1000))
+            if (player)
+                player->PositionExact();
+        if (player)
+            player->Pause();
+        graphPlayer.reset();
+        for (const auto& probe : probes)
+            for (const auto& stall : probe->Stalls())
+                stalls.push_back(stall);
     }
     const double cpu = ThreadCpu("music decoder") + ThreadCpu("music output") - cpuBefore;
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    std::printf("%s beside two CPU hogs, %d s: underruns %llu, dropouts heard %d (goal 0)\n", what.c_str(), seconds,
-                static_cast<unsigned long long>(player->Underruns()), Dropouts(recorder.Samples()));
-    std::printf("CPU time of the audio threads per second of music (%s): %.2f ms\n", what.c_str(),
-                cpu * 1000.0 / seconds);
+    // A gap heard at h: the music for it was due in the cycle before (PulseAudio: within its 25 ms of latency).
+    const long long cycle = quantum > 0 ? quantum * 1000000000LL / kRate : 25000000LL;
+    // Gaps where the recorder itself missed the cycles are not what the sink played.
+    const auto missed = recorder.Uncovered();
+    std::size_t missedFrames = 0;
+    for (const auto& m : missed)
+        missedFrames += m.second - m.first;
+    std::vector<long> gaps = Dropouts(recorder.Samples());
+    const std::size_t heardAndMissed = gaps.size();
+    gaps.erase(std::remove_if(gaps.begin(), gaps.end(), [&](long frame) {
+        return std::any_of(missed.begin(), missed.end(), [&](const auto& m) {
+            return static_cast<std::size_t>(frame) + kRate / 1000 > m.first && static_cast<std::size_t>(frame) < m.second;
+        });
+    }), gaps.end());
+    int stalled = 0;
+    for (long frame : gaps) {
+        const double heard = recorder.HeardNs(frame);
+        stalled += std::any_of(stalls.begin(), stalls.end(), [&](const auto& s) {
+            return s.first < heard + 1e6 && s.second > heard - 2.0 * cycle - 1e6;
+        });
+    }
+    long long worst = 0;
+    int longer = 0;
+    for (const auto& s : stalls) {
+        worst = std::max(worst, s.second - s.first);
+        longer += s.second - s.first > cycle;
+    }
+    if (player)
+        std::printf("%s beside two CPU hogs, %d s: underruns %llu, dropouts heard %zu (goal 0)\n", what.c_str(),
+                    seconds, static_cast<unsigned long long>(player->Underruns()), gaps.size());
+    else
+        std::printf("%s beside two CPU hogs, %d s: dropouts heard %zu\n", what.c_str(), seconds, gaps.size());
+    std::printf("%s beside two CPU hogs: %d of the dropouts in a stall of the machine; it held a real-time "
+                "thread off for more than a cycle (%.1f ms) %d times, at worst %.1f ms; the recorder itself missed "
+                "%zu frames, %zu more gaps\n",
+                what.c_str(), stalled, cycle / 1e6, longer, worst / 1e6, missedFrames, heardAndMissed - gaps.size());
+    if (player)
+        std::printf("CPU time of the audio threads per second of music (%s): %.2f ms\n", what.c_str(),
+                    cpu * 1000.0 / seconds);
 }
 
 }  // namespace
@@ -206,6 +315,11 @@ int main(int argc, char** argv)
         }
         stack.Export();
         const std::string q = " at quantum " + std::to_string(quantum);
+        {
+            Recorder recorder(stack.PulseAddress(), quantum);
+            std::printf("rig check%s: the heard line against a player of known timing: %+.2f ms (goal within +-0.5)\n",
+                        q.c_str(), CheckHeardLine(recorder, quantum));
+        }
         for (const char* output : {"pipewire", "pulse"}) {
             if (output == std::string("pulse"))
                 setenv("PULSE_SERVER", stack.PulseAddress().c_str(), 1);
@@ -222,8 +336,12 @@ int main(int argc, char** argv)
                 PrintSync("pipewire sync" + q, *player, recorder, clicks, 1.0, 3.0, 3.0);
         }
         unsetenv("PULSE_SERVER");
+        {
+            Recorder recorder(stack.PulseAddress(), quantum);
+            PrintSoak("pipewire output" + q, recorder, tone, seconds, quantum);
+        }
         Recorder recorder(stack.PulseAddress(), quantum);
-        PrintSoak("pipewire output" + q, recorder, tone, seconds);
+        PrintSoak("a trivial real-time player of the graph" + q, recorder, tone, seconds, quantum, true);
     }
     setenv("PULSE_SERVER", server.Address().c_str(), 1);
 
@@ -236,8 +354,8 @@ int main(int argc, char** argv)
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         if (ran)
-            std::printf("reference player (SDL pulse) beside two CPU hogs, %d s: dropouts heard %d\n", seconds,
-                        Dropouts(recorder.Samples()));
+            std::printf("reference player (SDL pulse) beside two CPU hogs, %d s: dropouts heard %zu\n", seconds,
+                        Dropouts(recorder.Samples()).size());
         else
             std::printf("reference player %s did not run\n", reference);
     }

@@ -389,29 +389,41 @@ void Recorder::Capture()
         music::RaiseToRealtime(music::kDevicePriority);
         graph_->realtime = true;
     }
-    pw_buffer* buffer = pw_stream_dequeue_buffer(graph_->stream);
-    if (!buffer)
-        return;
-    const spa_data& data = buffer->buffer->datas[0];
+    // A callback that came late finds the cycles it missed queued, oldest first.
+    std::vector<pw_buffer*> buffers;
+    while (pw_buffer* buffer = pw_stream_dequeue_buffer(graph_->stream))
+        buffers.push_back(buffer);
     pw_time time{};
     pw_stream_get_time_n(graph_->stream, &time, sizeof time);
-    if (data.data && data.chunk->size > 0) {
-        const auto* samples = reinterpret_cast<const std::int16_t*>(static_cast<const std::uint8_t*>(data.data) +
-                                                                     data.chunk->offset);
-        const std::size_t count = data.chunk->size / 2;
-        std::lock_guard<std::mutex> guard(lock_);
-        // This cycle brings the frames the sink played in the cycle before. They go where their time puts
-        // them, so that a cycle the recorder missed on a busy machine leaves a gap, not a shift.
-        const long long heard = time.now - static_cast<long long>(quantum_) * 1000000000LL / kRate;
-        if (stamps_.empty())
-            graph_->origin = heard;
-        const auto at = static_cast<std::size_t>(std::max<long long>(
-            0, std::llround(static_cast<double>(heard - graph_->origin) * kRate / 1e9)));
-        samples_.resize(at * 2);
-        samples_.insert(samples_.end(), samples, samples + count);
-        stamps_.emplace_back(heard, static_cast<double>(at));
+    const long long cycle = static_cast<long long>(quantum_) * 1000000000LL / kRate;
+    std::lock_guard<std::mutex> guard(lock_);
+    for (std::size_t i = 0; i < buffers.size(); ++i) {
+        const spa_data& data = buffers[i]->buffer->datas[0];
+        if (data.data && data.chunk->size > 0) {
+            const auto* samples = reinterpret_cast<const std::int16_t*>(static_cast<const std::uint8_t*>(data.data) +
+                                                                         data.chunk->offset);
+            const std::size_t count = data.chunk->size / 2;
+            // The newest buffer brings the frames the sink played in the cycle before this one. They go where
+            // their time puts them, so that a cycle lost on a busy machine leaves a gap, not a shift.
+            const long long heard = time.now - static_cast<long long>(buffers.size() - i) * cycle;
+            if (stamps_.empty())
+                graph_->origin = heard;
+            const auto at = static_cast<std::size_t>(std::max<long long>(
+                0, std::llround(static_cast<double>(heard - graph_->origin) * kRate / 1e9)));
+            if (at * 2 > samples_.size())
+                uncovered_.emplace_back(samples_.size() / 2, at);
+            samples_.resize(at * 2);
+            samples_.insert(samples_.end(), samples, samples + count);
+            stamps_.emplace_back(heard, static_cast<double>(at));
+        }
+        pw_stream_queue_buffer(graph_->stream, buffers[i]);
     }
-    pw_stream_queue_buffer(graph_->stream, buffer);
+}
+
+std::vector<std::pair<std::size_t, std::size_t>> Recorder::Uncovered()
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    return uncovered_;
 }
 
 Recorder::Recorder(const std::string& server, int quantum) : quantum_(quantum)
@@ -488,6 +500,147 @@ Recorder::~Recorder()
     pa_context_disconnect(context_);
     pa_context_unref(context_);
     pa_threaded_mainloop_free(loop_);
+}
+
+struct GraphReference::Stream {
+    pw_thread_loop* loop = nullptr;
+    pw_stream* stream = nullptr;
+    bool realtime = false;
+    ~Stream()
+    {
+        if (loop)
+            pw_thread_loop_stop(loop);
+        if (stream)
+            pw_stream_destroy(stream);
+        if (loop)
+            pw_thread_loop_destroy(loop);
+    }
+};
+
+GraphReference::GraphReference(int quantum, bool tone)
+    : stream_(std::make_unique<Stream>()), quantum_(quantum), tone_(tone)
+{
+    pw_init(nullptr, nullptr);
+    stream_->loop = pw_thread_loop_new("reference player", nullptr);
+    pw_thread_loop_lock(stream_->loop);
+    pw_thread_loop_start(stream_->loop);
+    pw_properties* props = pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback",
+                                             PW_KEY_TARGET_OBJECT, "show", PW_KEY_NODE_NAME, "reference player",
+                                             nullptr);
+    static const pw_stream_events events = [] {
+        pw_stream_events e{};
+        e.version = PW_VERSION_STREAM_EVENTS;
+        e.process = [](void* self) { static_cast<GraphReference*>(self)->Process(); };
+        return e;
+    }();
+    stream_->stream = pw_stream_new_simple(pw_thread_loop_get_loop(stream_->loop), "reference", props, &events, this);
+    std::uint8_t pod[1024];
+    spa_pod_builder builder = SPA_POD_BUILDER_INIT(pod, sizeof pod);
+    spa_audio_info_raw info{};
+    info.format = SPA_AUDIO_FORMAT_S16;
+    info.rate = Recorder::kRate;
+    info.channels = 2;
+    info.position[0] = SPA_AUDIO_CHANNEL_FL;
+    info.position[1] = SPA_AUDIO_CHANNEL_FR;
+    const spa_pod* params[1] = {spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
+    ready_ = stream_->stream &&
+             pw_stream_connect(stream_->stream, PW_DIRECTION_OUTPUT, PW_ID_ANY,
+                               static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS |
+                                                            PW_STREAM_FLAG_RT_PROCESS),
+                               params, 1) == 0;
+    pw_thread_loop_unlock(stream_->loop);
+}
+
+GraphReference::~GraphReference()
+{
+    pw_thread_loop_stop(stream_->loop);
+    pw_stream_destroy(stream_->stream);
+    stream_->stream = nullptr;
+}
+
+void GraphReference::Process()
+{
+    const long long wake = NowNs();
+    if (!stream_->realtime) {
+        music::RaiseToRealtime(music::kDevicePriority);
+        stream_->realtime = true;
+    }
+    pw_buffer* buffer = pw_stream_dequeue_buffer(stream_->stream);
+    if (!buffer)
+        return;
+    spa_data& data = buffer->buffer->datas[0];
+    if (data.data) {
+        constexpr std::uint32_t kStride = 4, kEvery = 50, kSettle = 20, kClickFrames = 32;
+        std::uint32_t frames = std::min<std::uint32_t>(data.maxsize / kStride, static_cast<std::uint32_t>(quantum_));
+        if (buffer->requested > 0)
+            frames = std::min<std::uint32_t>(frames, static_cast<std::uint32_t>(buffer->requested));
+        auto* samples = static_cast<std::int16_t*>(data.data);
+        std::fill_n(samples, frames * 2, 0);
+        std::lock_guard<std::mutex> guard(lock_);
+        const std::size_t index = wakes_.size();
+        wakes_.push_back(wake);
+        if (tone_) {
+            for (std::uint32_t i = 0; i < frames; ++i, ++written_)
+                samples[i * 2 + 1] = static_cast<std::int16_t>(16000 * std::sin(2 * M_PI * 440 * written_ / Recorder::kRate));
+        } else if (index >= kSettle && index % kEvery == 0) {
+            std::fill_n(samples, std::min(frames, kClickFrames) * 2, 20000);
+            clicks_.push_back(index);
+        }
+        data.chunk->offset = 0;
+        data.chunk->stride = kStride;
+        data.chunk->size = frames * kStride;
+    }
+    pw_stream_queue_buffer(stream_->stream, buffer);
+}
+
+std::vector<double> GraphReference::ClickNs()
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    std::vector<double> heard;
+    if (wakes_.empty())
+        return heard;
+    const double cycle = quantum_ * 1e9 / Recorder::kRate;
+    auto slot = [&](std::size_t i) { return std::llround((wakes_[i] - wakes_[0]) / cycle); };
+    // The first cycle's start: the early end of the wake-ups on the grid. Not the earliest: a wake-up held off
+    // for more than half a cycle falls on the next slot and would look early.
+    std::vector<double> starts;
+    for (std::size_t i = 0; i < wakes_.size(); ++i)
+        starts.push_back(wakes_[i] - slot(i) * cycle);
+    std::nth_element(starts.begin(), starts.begin() + starts.size() / 10, starts.end());
+    const double start = starts[starts.size() / 10];
+    for (std::size_t i : clicks_)
+        heard.push_back(start + slot(i) * cycle);
+    return heard;
+}
+
+double CheckHeardLine(Recorder& recorder, int quantum, double seconds)
+{
+    std::vector<double> known;
+    {
+        GraphReference reference(quantum);
+        if (!reference.Ready())
+            return NAN;
+        usleep(static_cast<useconds_t>(seconds * 1e6));
+        known = reference.ClickNs();
+    }
+    // The monitor brings the last cycles a cycle later.
+    usleep(static_cast<useconds_t>(4 * quantum * 1e6 / Recorder::kRate) + 50000);
+    std::vector<double> offsets;
+    const std::vector<std::int16_t> samples = recorder.Samples();
+    for (std::size_t i = 0; i + 1 < samples.size(); i += 2) {
+        if (samples[i] < 10000 || (i >= 2 && samples[i - 2] >= 10000))
+            continue;
+        const double heard = recorder.HeardNs(static_cast<std::int64_t>(i / 2));
+        const auto nearest = std::min_element(known.begin(), known.end(), [&](double a, double b) {
+            return std::abs(a - heard) < std::abs(b - heard);
+        });
+        if (nearest != known.end() && std::abs(*nearest - heard) < 100e6)
+            offsets.push_back((heard - *nearest) / 1e6);
+    }
+    if (offsets.empty())
+        return NAN;
+    std::nth_element(offsets.begin(), offsets.begin() + offsets.size() / 2, offsets.end());
+    return offsets[offsets.size() / 2];
 }
 
 std::vector<std::int16_t> Recorder::Samples()

@@ -109,6 +109,9 @@ public:
     // What was recorded so far (16-bit stereo), and the CLOCK_MONOTONIC ns at which a frame of it was heard.
     std::vector<std::int16_t> Samples();
     double HeardNs(std::int64_t frame);
+    // On PipeWire: the frames [from, to) of the recording that no cycle brought (the recorder, not the sink,
+    // missed them).
+    std::vector<std::pair<std::size_t, std::size_t>> Uncovered();
 
     static constexpr int kRate = 44100;
 
@@ -128,9 +131,41 @@ private:
 
     std::mutex lock_;
     std::vector<std::int16_t> samples_;
+    std::vector<std::pair<std::size_t, std::size_t>> uncovered_;
     // Per read: the monotonic time, and the frame the sink plays then (pa_stream_get_time).
     std::vector<std::pair<long long, double>> stamps_;
 };
+
+// A player of known timing, to check the recorder's heard line on PipeWire against something other than the
+// graph's own account: a playback stream on the sink that writes a click at the start of every 50th cycle. The
+// graph plays what a stream gives in a cycle from that cycle's start, and the cycles follow the null sink's
+// timer on the monotonic clock, one quantum apart: their starts are found from the moments the stream's
+// callback wakes (the earliest of them, on the grid of the quantum), without the graph's timing.
+class GraphReference {
+public:
+    // tone: a steady 440 Hz tone on the right channel instead of the clicks, as the soak's music has it.
+    explicit GraphReference(int quantum, bool tone = false);
+    ~GraphReference();
+    bool Ready() const { return ready_; }
+    // The CLOCK_MONOTONIC ns at which each click written so far is heard.
+    std::vector<double> ClickNs();
+
+private:
+    void Process();
+    struct Stream;
+    std::unique_ptr<Stream> stream_;
+    int quantum_;
+    bool tone_;
+    std::int64_t written_ = 0;  // frames of tone so far
+    bool ready_ = false;
+    std::mutex lock_;
+    std::vector<long long> wakes_;    // each callback's start
+    std::vector<std::size_t> clicks_;  // the callbacks that wrote a click
+};
+
+// The recorder's heard line less the reference's, in ms, for the clicks of `seconds` of the reference (NAN
+// when none was found): within a fraction of a ms when the rig can be trusted.
+double CheckHeardLine(Recorder& recorder, int quantum, double seconds = 2.5);
 
 // Offsets in ms: the clock when a click is heard less the click's music time (positive: the clock is ahead).
 struct SyncFigures {

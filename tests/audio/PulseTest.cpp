@@ -194,6 +194,14 @@ TEST(PipeWire, ClockReadsWhatTheGraphPlays)
         PipeWireStack stack(quantum);
         ASSERT_TRUE(stack.Running()) << stack.Log();
         stack.Export();
+        {
+            // The heard line, from the graph's timing, against a player whose timing is known without it.
+            Recorder recorder(stack.PulseAddress(), quantum);
+            ASSERT_TRUE(recorder.Ready()) << stack.Log();
+            const double error = CheckHeardLine(recorder, quantum);
+            std::printf("heard line at quantum %d: %+.3f ms from the reference\n", quantum, error);
+            EXPECT_LE(std::abs(error), 0.5) << "the recorder's heard line at quantum " << quantum;
+        }
         for (const auto& o : outputs) {
             SCOPED_TRACE(std::string(o.output) + " at quantum " + std::to_string(quantum));
             if (o.output == std::string("pulse"))
