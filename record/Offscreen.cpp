@@ -127,7 +127,7 @@ struct Offscreen::Impl {
 };
 
 // The depth (and stencil) buffer format that matches the config's.
-GLenum DepthFormat(EGLDisplay display, EGLConfig config)
+static GLenum DepthFormat(EGLDisplay display, EGLConfig config)
 {
     EGLint depth = 0, stencil = 0;
     eglGetConfigAttrib(display, config, EGL_DEPTH_SIZE, &depth);
@@ -187,7 +187,7 @@ bool Offscreen::Impl::MakeTargets(EGLConfig config, int width, int height)
 }
 
 // The surfaceless display, initialised; EGL_NO_DISPLAY when it does not start.
-EGLDisplay OpenDisplay()
+static EGLDisplay OpenDisplay()
 {
     const auto getPlatformDisplay =
         reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(eglGetProcAddress("eglGetPlatformDisplayEXT"));

@@ -306,6 +306,12 @@ std::string PipeWireStack::Log() const
 void Recorder::Read(pa_stream* stream, std::size_t, void* self)
 {
     auto* r = static_cast<Recorder*>(self);
+    if (!r->realtime_) {
+        // Beside busy processes a late reader stamps its reads late, and libpulse's timing, from round trips, is
+        // off by the wait: the heard line would move.
+        music::RaiseToRealtime(music::kDevicePriority);
+        r->realtime_ = true;
+    }
     const void* data = nullptr;
     std::size_t bytes = 0;
     std::lock_guard<std::mutex> guard(r->lock_);
@@ -601,13 +607,18 @@ std::vector<double> GraphReference::ClickNs()
         return heard;
     const double cycle = quantum_ * 1e9 / Recorder::kRate;
     auto slot = [&](std::size_t i) { return std::llround((wakes_[i] - wakes_[0]) / cycle); };
-    // The first cycle's start: the early end of the wake-ups on the grid. Not the earliest: a wake-up held off
-    // for more than half a cycle falls on the next slot and would look early.
+    // The first cycle's start: the earliest wake-up on the grid, leaving out those held off for more than
+    // half a cycle, which fall on the next slot and would look early (they lie far from the typical one).
     std::vector<double> starts;
     for (std::size_t i = 0; i < wakes_.size(); ++i)
         starts.push_back(wakes_[i] - slot(i) * cycle);
-    std::nth_element(starts.begin(), starts.begin() + starts.size() / 10, starts.end());
-    const double start = starts[starts.size() / 10];
+    std::vector<double> sorted = starts;
+    std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+    const double typical = sorted[sorted.size() / 2];
+    double start = typical;
+    for (double s : starts)
+        if (std::abs(s - typical) < cycle / 4)
+            start = std::min(start, s);
     for (std::size_t i : clicks_)
         heard.push_back(start + slot(i) * cycle);
     return heard;

@@ -127,6 +127,7 @@ private:
     pa_stream* keeper_ = nullptr;
     std::vector<std::int16_t> silence_ = std::vector<std::int16_t>(kRate * 2);
     bool ready_ = false;
+    bool realtime_ = false;  // the PulseAudio reader's thread asked for it
     int quantum_ = 0;
 
     std::mutex lock_;
