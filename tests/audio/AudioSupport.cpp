@@ -328,59 +328,79 @@ void Recorder::Read(pa_stream* stream, std::size_t, void* self)
         r->stamps_.emplace_back(NowNs(), usec * 1e-6 * kRate);
 }
 
-// The capture stream on the PipeWire graph.
-struct Recorder::Graph {
+namespace {
+
+// A 16-bit stereo stream on the graph, on a thread loop of its own, its process callback on the graph's
+// real-time thread.
+struct GraphStream {
     pw_thread_loop* loop = nullptr;
     pw_stream* stream = nullptr;
-    spa_hook listener{};
-    long long origin = 0;  // when the first frame recorded was heard
-    bool realtime = false;
-    ~Graph()
+    bool realtime = false;  // the process thread asked for it
+
+    // Starts the loop and connects the stream to the sink "show"; false when that fails.
+    bool Connect(const char* name, pw_properties* props, pw_direction direction, const pw_stream_events* events,
+                 void* self)
+    {
+        pw_init(nullptr, nullptr);
+        loop = pw_thread_loop_new(name, nullptr);
+        pw_thread_loop_lock(loop);
+        pw_thread_loop_start(loop);
+        stream = pw_stream_new_simple(pw_thread_loop_get_loop(loop), name, props, events, self);
+        std::uint8_t pod[1024];
+        spa_pod_builder builder = SPA_POD_BUILDER_INIT(pod, sizeof pod);
+        spa_audio_info_raw info{};
+        info.format = SPA_AUDIO_FORMAT_S16;
+        info.rate = Recorder::kRate;
+        info.channels = 2;
+        info.position[0] = SPA_AUDIO_CHANNEL_FL;
+        info.position[1] = SPA_AUDIO_CHANNEL_FR;
+        const spa_pod* params[1] = {spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
+        const bool connected =
+            stream && pw_stream_connect(stream, direction, PW_ID_ANY,
+                                        static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT |
+                                                                     PW_STREAM_FLAG_MAP_BUFFERS |
+                                                                     PW_STREAM_FLAG_RT_PROCESS),
+                                        params, 1) == 0;
+        pw_thread_loop_unlock(loop);
+        return connected;
+    }
+    // The stream goes first, while its process callback can still reach its owner.
+    void Close()
     {
         if (loop)
             pw_thread_loop_stop(loop);
         if (stream)
             pw_stream_destroy(stream);
+        stream = nullptr;
+    }
+    ~GraphStream()
+    {
+        Close();
         if (loop)
             pw_thread_loop_destroy(loop);
     }
 };
 
+}  // namespace
+
+// The capture stream on the PipeWire graph.
+struct Recorder::Graph : GraphStream {
+    long long origin = 0;  // when the first frame recorded was heard
+};
+
 void Recorder::StartGraphCapture()
 {
-    pw_init(nullptr, nullptr);
     graph_ = std::make_unique<Graph>();
-    graph_->loop = pw_thread_loop_new("monitor recorder", nullptr);
-    pw_thread_loop_lock(graph_->loop);
-    pw_thread_loop_start(graph_->loop);
     pw_properties* props = pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Capture",
                                              PW_KEY_STREAM_CAPTURE_SINK, "true", PW_KEY_TARGET_OBJECT, "show",
                                              PW_KEY_NODE_NAME, "monitor recorder", nullptr);
-    graph_->stream = pw_stream_new_simple(pw_thread_loop_get_loop(graph_->loop), "monitor", props,
-                                          [] {
-                                              static pw_stream_events events{};
-                                              events.version = PW_VERSION_STREAM_EVENTS;
-                                              events.process = [](void* self) {
-                                                  static_cast<Recorder*>(self)->Capture();
-                                              };
-                                              return &events;
-                                          }(),
-                                          this);
-    std::uint8_t pod[1024];
-    spa_pod_builder builder = SPA_POD_BUILDER_INIT(pod, sizeof pod);
-    spa_audio_info_raw info{};
-    info.format = SPA_AUDIO_FORMAT_S16;
-    info.rate = kRate;
-    info.channels = 2;
-    info.position[0] = SPA_AUDIO_CHANNEL_FL;
-    info.position[1] = SPA_AUDIO_CHANNEL_FR;
-    const spa_pod* params[1] = {spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
-    ready_ = graph_->stream &&
-             pw_stream_connect(graph_->stream, PW_DIRECTION_INPUT, PW_ID_ANY,
-                               static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS |
-                                                            PW_STREAM_FLAG_RT_PROCESS),
-                               params, 1) == 0;
-    pw_thread_loop_unlock(graph_->loop);
+    static const pw_stream_events events = [] {
+        pw_stream_events e{};
+        e.version = PW_VERSION_STREAM_EVENTS;
+        e.process = [](void* self) { static_cast<Recorder*>(self)->Capture(); };
+        return e;
+    }();
+    ready_ = graph_->Connect("monitor recorder", props, PW_DIRECTION_INPUT, &events, this);
     // Ready once the cycles bring data.
     ready_ = ready_ && WaitFor([&] {
         std::lock_guard<std::mutex> guard(lock_);
@@ -487,10 +507,7 @@ Recorder::Recorder(const std::string& server, int quantum) : quantum_(quantum)
 Recorder::~Recorder()
 {
     if (graph_) {
-        // The stream goes first, while its process callback can still reach it.
-        pw_thread_loop_stop(graph_->loop);
-        pw_stream_destroy(graph_->stream);
-        graph_->stream = nullptr;
+        graph_->Close();
         graph_.reset();
     }
     if (quantum_ > 0) {
@@ -508,28 +525,11 @@ Recorder::~Recorder()
     pa_threaded_mainloop_free(loop_);
 }
 
-struct GraphReference::Stream {
-    pw_thread_loop* loop = nullptr;
-    pw_stream* stream = nullptr;
-    bool realtime = false;
-    ~Stream()
-    {
-        if (loop)
-            pw_thread_loop_stop(loop);
-        if (stream)
-            pw_stream_destroy(stream);
-        if (loop)
-            pw_thread_loop_destroy(loop);
-    }
-};
+struct GraphReference::Stream : GraphStream {};
 
 GraphReference::GraphReference(int quantum, bool tone)
     : stream_(std::make_unique<Stream>()), quantum_(quantum), tone_(tone)
 {
-    pw_init(nullptr, nullptr);
-    stream_->loop = pw_thread_loop_new("reference player", nullptr);
-    pw_thread_loop_lock(stream_->loop);
-    pw_thread_loop_start(stream_->loop);
     pw_properties* props = pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback",
                                              PW_KEY_TARGET_OBJECT, "show", PW_KEY_NODE_NAME, "reference player",
                                              nullptr);
@@ -539,30 +539,10 @@ GraphReference::GraphReference(int quantum, bool tone)
         e.process = [](void* self) { static_cast<GraphReference*>(self)->Process(); };
         return e;
     }();
-    stream_->stream = pw_stream_new_simple(pw_thread_loop_get_loop(stream_->loop), "reference", props, &events, this);
-    std::uint8_t pod[1024];
-    spa_pod_builder builder = SPA_POD_BUILDER_INIT(pod, sizeof pod);
-    spa_audio_info_raw info{};
-    info.format = SPA_AUDIO_FORMAT_S16;
-    info.rate = Recorder::kRate;
-    info.channels = 2;
-    info.position[0] = SPA_AUDIO_CHANNEL_FL;
-    info.position[1] = SPA_AUDIO_CHANNEL_FR;
-    const spa_pod* params[1] = {spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
-    ready_ = stream_->stream &&
-             pw_stream_connect(stream_->stream, PW_DIRECTION_OUTPUT, PW_ID_ANY,
-                               static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS |
-                                                            PW_STREAM_FLAG_RT_PROCESS),
-                               params, 1) == 0;
-    pw_thread_loop_unlock(stream_->loop);
+    ready_ = stream_->Connect("reference player", props, PW_DIRECTION_OUTPUT, &events, this);
 }
 
-GraphReference::~GraphReference()
-{
-    pw_thread_loop_stop(stream_->loop);
-    pw_stream_destroy(stream_->stream);
-    stream_->stream = nullptr;
-}
+GraphReference::~GraphReference() { stream_->Close(); }
 
 void GraphReference::Process()
 {
